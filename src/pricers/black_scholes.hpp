@@ -1,0 +1,5 @@
+#pragma once
+namespace quill {
+struct BlackScholesMetrics { double npv, delta, gamma, vega, theta, rho_r, rho_q; };
+struct BlackScholes {};
+}

@@ -1,0 +1,79 @@
+// The module's classes: one PyClass specialisation per wrapped library value.
+// Each class object is created on first need by create(), defined in the
+// class's own *_py.cpp, and kept for the life of the process.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+
+namespace quill {
+class Date;
+struct YearMonthDay;
+struct Tenor;
+class Calendar;
+class Interpolator;
+class YieldCurve;
+struct BlackScholesMetrics;
+struct BlackScholes;
+enum class DayCounter : std::uint8_t;
+enum class TenorUnit : std::uint8_t;
+enum class Weekday : std::uint8_t;
+enum class StubType : std::uint8_t;
+enum class BusDayAdj : std::uint8_t;
+enum class ExtrapType : std::uint8_t;
+enum class InterpType : std::uint8_t;
+enum class PayerReceiverFlag : std::uint8_t;
+enum class PutCallFlag : std::uint8_t;
+}  // namespace quill
+
+namespace quill::py {
+
+template <class T>
+struct PyClass;  // only the specialisations below exist
+
+// Python object layout of every class: the header, then the library value.
+template <class T>
+struct Obj {
+    PyObject_HEAD
+    T value;
+};
+
+#define QUILL_CLASS(T, NAME)                                              \
+    template <>                                                            \
+    struct PyClass<T> {                                                    \
+        static constexpr const char* name = NAME;                          \
+        static inline PyTypeObject* type = nullptr;                        \
+        static PyTypeObject* create();                                     \
+        static PyTypeObject* get() { return type ? type : create(); }     \
+    };
+
+QUILL_CLASS(quill::Calendar, "Calendar")
+QUILL_CLASS(quill::YearMonthDay, "YearMonthDay")
+QUILL_CLASS(quill::Date, "Date")
+QUILL_CLASS(quill::DayCounter, "DayCounter")
+QUILL_CLASS(quill::Tenor, "Tenor")
+QUILL_CLASS(quill::BlackScholesMetrics, "BlackScholesMetrics")
+QUILL_CLASS(quill::BlackScholes, "BlackScholes")
+QUILL_CLASS(quill::Interpolator, "Interpolator")
+QUILL_CLASS(quill::YieldCurve, "YieldCurve")
+QUILL_CLASS(quill::BusDayAdj, "BusDayAdj")
+QUILL_CLASS(quill::ExtrapType, "ExtrapType")
+QUILL_CLASS(quill::InterpType, "InterpType")
+QUILL_CLASS(quill::StubType, "StubType")
+QUILL_CLASS(quill::TenorUnit, "TenorUnit")
+QUILL_CLASS(quill::PutCallFlag, "PutCallFlag")
+QUILL_CLASS(quill::PayerReceiverFlag, "PayerReceiverFlag")
+QUILL_CLASS(quill::Weekday, "Weekday")
+
+#undef QUILL_CLASS
+
+template <class T>
+concept Wrapped = requires { PyClass<T>::name; };
+
+// Module functions, in registration order (defined beside their domains).
+PyMethodDef* plot_function_def();
+PyMethodDef* maths_function_defs();  // the 13 functions, {nullptr} terminated
+
+}  // namespace quill::py
