@@ -1,0 +1,33 @@
+# Two commands on a fresh machine:  make demo  /  make test
+SHELL := /bin/bash
+
+# python3.12 from PATH, else the newest pyenv 3.12.
+PYTHON ?= $(shell if python3.12 -c 'import sys; assert sys.version_info[:2] == (3, 12)' >/dev/null 2>&1; then echo python3.12; \
+             else ls -d $$HOME/.pyenv/versions/3.12*/bin/python3.12 /usr/bin/python3.12 /usr/local/bin/python3.12 2>/dev/null | tail -n1; fi)
+VENV := .venv
+PY := $(VENV)/bin/python
+STAMP := $(VENV)/.deps-stamp
+
+.PHONY: demo test install bench clean
+
+$(STAMP): requirements-dev.txt
+	@test -n "$(PYTHON)" || { echo "python3.12 not found" >&2; exit 1; }
+	test -x $(PY) || $(PYTHON) -m venv $(VENV)
+	$(PY) -m pip install -q --upgrade pip
+	$(PY) -m pip install -q -r requirements-dev.txt
+	touch $(STAMP)
+
+install: $(STAMP)
+	$(PY) -m pip install -q --no-build-isolation --no-deps .
+
+demo: install
+	MPLBACKEND=Agg $(PY) examples/tour.py
+
+test: install
+	MPLBACKEND=Agg $(PY) -m pytest -q tests
+
+bench: install
+	$(PY) bench/run.py
+
+clean:
+	rm -rf build build-* out .pytest_cache
