@@ -1,0 +1,5 @@
+#pragma once
+#include <string>
+namespace quill {
+std::string float_text(double x);
+}
