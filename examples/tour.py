@@ -1,11 +1,109 @@
-"""A short tour of quillander."""
+"""A guided tour of quillander: dates, calendars, day counts, curves, options, plots.
+
+Run with `make demo`. Pictures are written to out/ (matplotlib's Agg backend is
+used when there is no display).
+"""
+from __future__ import annotations
+
+import os
+import pathlib
+
 import quillander as q
 
-d = q.Date("2024-01-31")
-print("date:", d, "serial", d.to_int(), d.weekday())
-for t in ("1D", "1W", "1M", "-25M", "1Y"):
-    print(f"  {d} + {t:>4} = {d.add_tenor(t)}")
-cal = q.Calendar("QD_WEEK")
-print(cal, "business day:", d.is_business_day(cal))
-dc = q.DayCounter("Act365")
-print(dc, "2024-01-01 to 2025-01-01:", dc.get_dcf(q.Date(2024, 1, 1), q.Date(2025, 1, 1)))
+OUT = pathlib.Path(__file__).resolve().parent.parent / "out"
+
+
+def section(title: str) -> None:
+    print()
+    print(title)
+    print("-" * len(title))
+
+
+def dates() -> None:
+    section("Dates, tenors, calendars and day counts")
+    d = q.Date("2024-01-31")
+    print(f"{d!r}: serial {d.to_int()}, {d.weekday()}")
+    for tenor in ("1D", "2W", "1M", "-25M", "1Y"):
+        print(f"  {d} + {tenor:>4} -> {d.add_tenor(tenor)}")
+    week = q.Calendar("QD_WEEK")
+    saturday = q.Date(2024, 3, 2)
+    print(f"{saturday} under {week!r}: weekend={saturday.is_weekend(week)}, "
+          f"business day={saturday.is_business_day(week)}")
+    start, end = q.Date(2024, 1, 1), q.Date(2025, 1, 1)
+    for dc in (q.DayCounter.Act365, q.DayCounter.Act360):
+        print(f"  {dc} from {start} to {end} ({end - start} days): {dc.get_dcf(start, end)!r}")
+
+
+def curves() -> q.YieldCurve:
+    section("Discount curves")
+    today = q.Date(2024, 1, 15)
+    flat = q.YieldCurve.create_flat(today, q.DayCounter.Act365, 0.05)
+    tenors = ["0D", "3M", "6M", "1Y", "2Y", "5Y", "10Y"]
+    nodes = [today.add_tenor(t) for t in tenors]
+    dfs = [1.0, 0.9880, 0.9760, 0.9530, 0.9080, 0.7900, 0.6150]
+    noded = q.YieldCurve.create_noded(today, q.DayCounter.Act365, nodes, dfs, q.InterpType.Geometric)
+    print(f"{'date':<12} {'flat df':>10} {'noded df':>10} {'noded 3M fwd':>13}")
+    for t in ["1M", "4M", "18M", "3Y", "7Y", "12Y"]:
+        d = today.add_tenor(t)
+        fwd = noded.get_fwd_rate(d, d.add_tenor("3M"))
+        print(f"{str(d):<12} {flat.get_df(d):10.6f} {noded.get_df(d):10.6f} {fwd:13.6%}")
+    print(f"overnight rate on the flat curve: {flat.get_overnight_rate(today):.7%} "
+          "(simple, on the Act365 basis, from a 5% continuous rate)")
+    return noded
+
+
+def options() -> None:
+    section("Black-Scholes: closed form and finite differences")
+    args = dict(spot=100.0, strike=105.0, rate=0.03, div_yield=0.01, tau=0.75, vol=0.2)
+    for flag in (q.PutCallFlag.Call, q.PutCallFlag.Put):
+        exact = q.BlackScholes.get_metrics(pc_flag=flag, **args)
+        approx = q.BlackScholes.get_metrics_fd(pc_flag=flag, **args)
+        print(f"{flag}: S={args['spot']} K={args['strike']} r={args['rate']} q={args['div_yield']} "
+              f"tau={args['tau']} vol={args['vol']}")
+        print(f"  {'metric':<7} {'closed form':>16} {'finite diff.':>16} {'difference':>12}")
+        for name in ("npv", "delta", "gamma", "vega", "theta", "rho_r", "rho_q"):
+            a, b = getattr(exact, name), getattr(approx, name)
+            print(f"  {name:<7} {a:16.10f} {b:16.10f} {b - a:12.2e}")
+    print(repr(q.BlackScholes.get_metrics(100.0, 90.0, 0.05, 0.0, -1.0, q.PutCallFlag.Call, 0.2)),
+          "(an expired call)")
+
+
+def pictures(curve: q.YieldCurve) -> None:
+    section("Pictures")
+    import matplotlib
+    if not os.environ.get("DISPLAY"):
+        matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    OUT.mkdir(exist_ok=True)
+    call = q.PutCallFlag.Call
+    q.plot_function(lambda s: q.BlackScholes.npv(s, 100.0, 0.03, 0.01, 0.5, call, 0.2), 50.0, 150.0, n=200,
+                    show=False, figsize=(7, 4), label="call, K=100, 6 months")
+    q.plot_function(lambda s: max(s - 100.0, 0.0), 50.0, 150.0, n=200, show=False, label="payoff at expiry",
+                    linestyle="--")
+    plt.title("Option value against spot")
+    option_png = OUT / "option_value.png"
+    plt.savefig(option_png, dpi=100)
+    plt.close("all")
+
+    today = curve.get_curve_date()
+    q.plot_function(lambda days: curve.get_df(today + int(days)), 0.0, 365.0 * 12, n=300, show=False,
+                    figsize=(7, 4), label="noded curve, log-linear")
+    plt.title("Discount factor against days from the curve date")
+    curve_png = OUT / "discount_factors.png"
+    plt.savefig(curve_png, dpi=100)
+    plt.close("all")
+    for path in (option_png, curve_png):
+        print(f"wrote {path}")
+
+
+def main() -> None:
+    print(f"quillander {q.__version__}")
+    dates()
+    curve = curves()
+    options()
+    pictures(curve)
+
+
+if __name__ == "__main__":
+    main()
