@@ -58,6 +58,7 @@ def options() -> None:
     for flag in (q.PutCallFlag.Call, q.PutCallFlag.Put):
         exact = q.BlackScholes.get_metrics(pc_flag=flag, **args)
         approx = q.BlackScholes.get_metrics_fd(pc_flag=flag, **args)
+        assert exact is not None and approx is not None  # None only for negative inputs
         print(f"{flag}: S={args['spot']} K={args['strike']} r={args['rate']} q={args['div_yield']} "
               f"tau={args['tau']} vol={args['vol']}")
         print(f"  {'metric':<7} {'closed form':>16} {'finite diff.':>16} {'difference':>12}")
@@ -76,9 +77,11 @@ def pictures(curve: q.YieldCurve) -> None:
     import matplotlib.pyplot as plt
 
     OUT.mkdir(exist_ok=True)
-    call = q.PutCallFlag.Call
-    q.plot_function(lambda s: q.BlackScholes.npv(s, 100.0, 0.03, 0.01, 0.5, call, 0.2), 50.0, 150.0, n=200,
-                    show=False, figsize=(7, 4), label="call, K=100, 6 months")
+    def call_value(spot: float) -> float:
+        value = q.BlackScholes.npv(spot, 100.0, 0.03, 0.01, 0.5, q.PutCallFlag.Call, 0.2)
+        return float("nan") if value is None else value
+
+    q.plot_function(call_value, 50.0, 150.0, n=200, show=False, figsize=(7, 4), label="call, K=100, 6 months")
     q.plot_function(lambda s: max(s - 100.0, 0.0), 50.0, 150.0, n=200, show=False, label="payoff at expiry",
                     linestyle="--")
     plt.title("Option value against spot")
