@@ -16,7 +16,8 @@ def same(a, b):
 def panic_message(call):
     with pytest.raises(BaseException) as info:
         call()
-    assert not isinstance(info.value, Exception) and type(info.value).__module__ == "pyo3_runtime"
+    kind = type(info.value)
+    assert not isinstance(info.value, Exception) and f"{kind.__module__}.{kind.__name__}" == "pyo3_runtime.PanicException"
     return str(info.value)
 
 
