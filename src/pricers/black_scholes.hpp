@@ -49,7 +49,9 @@ std::optional<double> rho_q(double spot, double strike, double rate, double div_
 std::optional<BlackScholesMetrics> get_metrics(double spot, double strike, double rate, double div_yield, double tau,
                                                PutCallFlag pc_flag, double vol) noexcept;
 // The closed-form npv with the six sensitivities estimated by revaluing it at
-// bumped inputs.
+// bumped inputs, mostly by relative central differences. Where a relative bump
+// would vanish, a zero rate or yield is bumped by an absolute 1e-4 (central)
+// and a zero spot is differenced forwards by 1e-4 x strike.
 std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, double rate, double div_yield,
                                                   double tau, PutCallFlag pc_flag, double vol) noexcept;
 
