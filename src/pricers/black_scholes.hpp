@@ -1,5 +1,103 @@
+// Black-Scholes prices and sensitivities of a European option on an asset with
+// a continuous dividend yield: closed forms, finite-difference estimates, and
+// the closing formulas alone.
+//
+// Every priced function returns no value when spot, strike or volatility is
+// negative; NaN and infinite inputs propagate. The closed forms share one
+// evaluation order, so a single metric equals the matching field of
+// get_metrics bit for bit.
 #pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "enums/put_call_flag.hpp"
+
 namespace quill {
-struct BlackScholesMetrics { double npv, delta, gamma, vega, theta, rho_r, rho_q; };
+
+struct BlackScholesMetrics {
+    double npv, delta, gamma, vega, theta, rho_r, rho_q;
+};
+
+// The namespace class under which the pricing functions are offered to Python.
 struct BlackScholes {};
-}
+
+namespace black_scholes {
+
+// Years from eval to expiry: the signed serial difference over 365.0, whatever
+// day-count convention the caller has in mind.
+double tau_from_serials(std::int32_t eval_serial, std::int32_t expiry_serial) noexcept;
+
+// Time to expiry `tau` in years; vega per 1.0 of volatility, theta per year of
+// elapsing time, the rhos per 1.0 of rate or yield.
+std::optional<double> npv(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+                          double vol) noexcept;
+std::optional<double> delta(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept;
+std::optional<double> gamma(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept;
+std::optional<double> vega(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+                           double vol) noexcept;
+std::optional<double> theta(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept;
+std::optional<double> rho_r(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept;
+std::optional<double> rho_q(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept;
+
+// All seven closed forms from one evaluation of the model.
+std::optional<BlackScholesMetrics> get_metrics(double spot, double strike, double rate, double div_yield, double tau,
+                                               PutCallFlag pc_flag, double vol) noexcept;
+// The closed-form npv with the six sensitivities estimated by revaluing it at
+// bumped inputs, mostly by relative central differences. Where a relative bump
+// would vanish, a zero rate or yield is bumped by an absolute 1e-4 (central)
+// and a zero spot is differenced forwards by 1e-4 x strike.
+std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, double rate, double div_yield,
+                                                  double tau, PutCallFlag pc_flag, double vol) noexcept;
+
+// The same, with tau_from_serials(eval_serial, expiry_serial) as the time.
+std::optional<double> npv_with_dates(double spot, double strike, double rate, double div_yield,
+                                     std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                     double vol) noexcept;
+std::optional<double> delta_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept;
+std::optional<double> gamma_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept;
+std::optional<double> vega_with_dates(double spot, double strike, double rate, double div_yield,
+                                      std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                      double vol) noexcept;
+std::optional<double> theta_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept;
+std::optional<double> rho_r_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept;
+std::optional<double> rho_q_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept;
+std::optional<BlackScholesMetrics> get_metrics_with_dates(double spot, double strike, double rate, double div_yield,
+                                                          std::int32_t eval_serial, std::int32_t expiry_serial,
+                                                          PutCallFlag pc_flag, double vol) noexcept;
+std::optional<BlackScholesMetrics> get_metrics_fd_with_dates(double spot, double strike, double rate,
+                                                             double div_yield, std::int32_t eval_serial,
+                                                             std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                                             double vol) noexcept;
+
+// The closing formulas applied to caller-supplied intermediates, unchecked:
+// chi is +1 for a call and -1 for a put but any value is used as given;
+// cdf_d1 and cdf_d2 are the normal cdf at chi*d1 and chi*d2, pdf_d1 the
+// density at d1.
+double npv_impl(double spot, double strike, double chi, double df_r, double df_q, double cdf_d1,
+                double cdf_d2) noexcept;
+double delta_impl(double chi, double df_q, double cdf_d1) noexcept;
+double gamma_impl(double spot, double vol, double sqrt_tau, double df_q, double pdf_d1) noexcept;
+double vega_impl(double spot, double sqrt_tau, double df_q, double pdf_d1) noexcept;
+double theta_impl(double spot, double strike, double rate, double div_yield, double vol, double chi, double sqrt_tau,
+                  double df_r, double df_q, double pdf_d1, double cdf_d1, double cdf_d2) noexcept;
+double rho_r_impl(double strike, double chi, double tau, double df_r, double cdf_d2) noexcept;
+double rho_q_impl(double spot, double chi, double tau, double df_q, double cdf_d1) noexcept;
+
+}  // namespace black_scholes
+}  // namespace quill

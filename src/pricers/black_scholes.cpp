@@ -1,0 +1,356 @@
+#include "pricers/black_scholes.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "maths/functions.hpp"
+
+namespace quill::black_scholes {
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double frac_1_sqrt_2 = 0.7071067811865476;     // nearest double to 1/sqrt(2)
+constexpr double frac_1_sqrt_2pi = 0.3989422804014327;   // nearest double to 1/sqrt(2 pi)
+constexpr double one_day = 0.0027397260273972603;        // 1/365 year
+constexpr double two_days = 0.005479452054794521;        // 2/365 year
+
+// Comparisons are plain less-than tests: NaN and zero pass.
+bool refused(double spot, double strike, double vol) noexcept { return strike < 0.0 || spot < 0.0 || vol < 0.0; }
+
+double chi_of(PutCallFlag pc_flag) noexcept { return pc_flag == PutCallFlag::Call ? 1.0 : -1.0; }
+
+// d1 = d2 when the outcome is already certain: 0 at the money, otherwise the
+// infinity on the side of the price (a NaN price counts as below the strike).
+double certain_d(double price, double strike) noexcept {
+    if (price == strike) return 0.0;
+    return price > strike ? inf : -inf;
+}
+
+// What every metric needs besides the raw inputs.
+struct Model {
+    double chi;
+    double tau;       // the effective time: 0 once expired
+    double sqrt_tau;  // of the effective time
+    double df_r;
+    double df_q;
+    double d1;
+    double d2;
+};
+
+// The three time regimes: expired (tau < 0), at expiry (tau == 0), and
+// running (tau > 0 or NaN), where a zero volatility prices off the forward.
+Model model(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+            double vol) noexcept {
+    Model m;
+    m.chi = chi_of(pc_flag);
+    if (tau < 0.0) {
+        m.tau = 0.0;
+        m.sqrt_tau = 0.0;
+        m.df_r = 0.0;
+        m.df_q = 0.0;
+        m.d1 = m.d2 = -inf * m.chi;  // every cdf value is 0
+        return m;
+    }
+    m.tau = tau;
+    m.sqrt_tau = std::sqrt(tau);
+    if (tau == 0.0) {
+        m.df_r = 1.0;
+        m.df_q = 1.0;
+        m.d1 = m.d2 = certain_d(spot, strike);
+        return m;
+    }
+    m.df_r = std::exp(-rate * tau);
+    m.df_q = std::exp(-div_yield * tau);
+    if (vol == 0.0) {
+        const double forward = (m.df_q * spot) / m.df_r;
+        m.d1 = m.d2 = certain_d(forward, strike);
+        return m;
+    }
+    const double s = m.sqrt_tau * vol;
+    m.d1 = (((0.5 * vol) * vol + (rate - div_yield)) * tau + (std::log(spot) - std::log(strike))) / s;
+    m.d2 = m.d1 - s;
+    return m;
+}
+
+// Standard normal cdf at chi * x. The wrapped erf maps +-inf to +-1 and keeps
+// NaN, so the certain regimes give exactly 0, 0.5 or 1.
+double cdf(double x, double chi) noexcept { return (quill::erf((x * chi) * frac_1_sqrt_2) + 1.0) * 0.5; }
+
+double pdf(double x) noexcept { return std::exp((-0.5 * x) * x) * frac_1_sqrt_2pi; }
+
+double npv_of(const Model& m, double spot, double strike, double cdf_d1, double cdf_d2) noexcept {
+    return m.chi * ((m.df_q * spot) * cdf_d1 - (m.df_r * strike) * cdf_d2);
+}
+
+double delta_of(const Model& m, double cdf_d1) noexcept { return (m.chi * m.df_q) * cdf_d1; }
+
+double vega_of(const Model& m, double spot, double pdf_d1) noexcept { return ((pdf_d1 * m.df_q) * spot) * m.sqrt_tau; }
+
+double theta_of(const Model& m, double spot, double strike, double rate, double div_yield, double vol, double pdf_d1,
+                double cdf_d1, double cdf_d2) noexcept {
+    if (m.sqrt_tau == 0.0) return 0.0;
+    return cdf_d2 * (strike * (rate * (-m.chi * m.df_r))) - (((m.df_q * spot) * pdf_d1) * vol) / (2.0 * m.sqrt_tau) +
+           cdf_d1 * (spot * (div_yield * (m.chi * m.df_q)));
+}
+
+double rho_r_of(const Model& m, double strike, double cdf_d2) noexcept {
+    return (((m.chi * strike) * m.tau) * m.df_r) * cdf_d2;
+}
+
+double rho_q_of(const Model& m, double spot, double cdf_d1) noexcept {
+    return (((-m.chi * spot) * m.tau) * m.df_q) * cdf_d1;
+}
+
+// The npv at the given inputs, for the revaluations of get_metrics_fd. A
+// refused input marks the whole estimate as failed.
+struct Revaluer {
+    double strike;
+    PutCallFlag pc_flag;
+    bool failed = false;
+
+    double operator()(double spot, double rate, double div_yield, double tau, double vol) noexcept {
+        const std::optional<double> v = npv(spot, strike, rate, div_yield, tau, pc_flag, vol);
+        if (!v) failed = true;
+        return v.value_or(0.0);
+    }
+};
+
+}  // namespace
+
+double tau_from_serials(std::int32_t eval_serial, std::int32_t expiry_serial) noexcept {
+    // Widened so that no pair of serials can overflow; valid dates differ by far less.
+    return static_cast<double>(static_cast<std::int64_t>(expiry_serial) - eval_serial) / 365.0;
+}
+
+// ---------------------------------------------------------------- closing formulas
+
+double npv_impl(double spot, double strike, double chi, double df_r, double df_q, double cdf_d1,
+                double cdf_d2) noexcept {
+    return chi * ((spot * df_q) * cdf_d1 - (strike * df_r) * cdf_d2);
+}
+
+double delta_impl(double chi, double df_q, double cdf_d1) noexcept { return (chi * df_q) * cdf_d1; }
+
+double gamma_impl(double spot, double vol, double sqrt_tau, double df_q, double pdf_d1) noexcept {
+    if (vol != 0.0 && sqrt_tau != 0.0) {
+        // At a zero spot the density at d1 = -inf vanishes faster than spot:
+        // the curvature is 0, not the 0/0 of the quotient.
+        if (spot == 0.0 && pdf_d1 == 0.0) return 0.0;
+        return (df_q * pdf_d1) / ((spot * vol) * sqrt_tau);
+    }
+    // No time value left: all curvature sits at the strike.
+    return pdf_d1 > 0.0 ? inf : 0.0;
+}
+
+double vega_impl(double spot, double sqrt_tau, double df_q, double pdf_d1) noexcept {
+    return sqrt_tau * (spot * (df_q * pdf_d1));
+}
+
+double theta_impl(double spot, double strike, double rate, double div_yield, double vol, double chi, double sqrt_tau,
+                  double df_r, double df_q, double pdf_d1, double cdf_d1, double cdf_d2) noexcept {
+    if (sqrt_tau == 0.0) return 0.0;
+    return cdf_d2 * (strike * (rate * (-chi * df_r))) - vol * ((df_q * spot) * pdf_d1) / (sqrt_tau * 2.0) +
+           cdf_d1 * (spot * (div_yield * (df_q * chi)));
+}
+
+double rho_r_impl(double strike, double chi, double tau, double df_r, double cdf_d2) noexcept {
+    return (((strike * chi) * tau) * df_r) * cdf_d2;
+}
+
+double rho_q_impl(double spot, double chi, double tau, double df_q, double cdf_d1) noexcept {
+    return (((spot * (-chi)) * tau) * df_q) * cdf_d1;
+}
+
+// ---------------------------------------------------------------- single metrics
+
+std::optional<double> npv(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+                          double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return npv_of(m, spot, strike, cdf(m.d1, m.chi), cdf(m.d2, m.chi));
+}
+
+std::optional<double> delta(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return delta_of(m, cdf(m.d1, m.chi));
+}
+
+std::optional<double> gamma(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return gamma_impl(spot, vol, m.sqrt_tau, m.df_q, pdf(m.d1));
+}
+
+std::optional<double> vega(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+                           double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return vega_of(m, spot, pdf(m.d1));
+}
+
+std::optional<double> theta(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    if (m.sqrt_tau == 0.0) return 0.0;
+    return theta_of(m, spot, strike, rate, div_yield, vol, pdf(m.d1), cdf(m.d1, m.chi), cdf(m.d2, m.chi));
+}
+
+std::optional<double> rho_r(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return rho_r_of(m, strike, cdf(m.d2, m.chi));
+}
+
+std::optional<double> rho_q(double spot, double strike, double rate, double div_yield, double tau,
+                            PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    return rho_q_of(m, spot, cdf(m.d1, m.chi));
+}
+
+// ---------------------------------------------------------------- all metrics
+
+std::optional<BlackScholesMetrics> get_metrics(double spot, double strike, double rate, double div_yield, double tau,
+                                               PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const double cdf_d1 = cdf(m.d1, m.chi);
+    const double cdf_d2 = cdf(m.d2, m.chi);
+    const double pdf_d1 = pdf(m.d1);
+    return BlackScholesMetrics{
+        npv_of(m, spot, strike, cdf_d1, cdf_d2),
+        delta_of(m, cdf_d1),
+        gamma_impl(spot, vol, m.sqrt_tau, m.df_q, pdf_d1),
+        vega_of(m, spot, pdf_d1),
+        theta_of(m, spot, strike, rate, div_yield, vol, pdf_d1, cdf_d1, cdf_d2),
+        rho_r_of(m, strike, cdf_d2),
+        rho_q_of(m, spot, cdf_d1),
+    };
+}
+
+std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, double rate, double div_yield,
+                                                  double tau, PutCallFlag pc_flag, double vol) noexcept {
+    if (refused(spot, strike, vol)) return std::nullopt;
+    Revaluer value{strike, pc_flag};
+    const double v0 = value(spot, rate, div_yield, tau, vol);
+
+    // vega: forward from a (near) zero volatility, else a relative central bump.
+    double vega;
+    if (vol <= 0.001) {
+        const double vol_up = 0.0001 + vol;
+        if (vol_up < 0.0) return std::nullopt;
+        vega = (value(spot, rate, div_yield, tau, vol_up) - v0) / 0.0001;
+    } else {
+        const double h = vol * 0.001;
+        const double vol_up = h + vol;
+        const double vol_down = vol - h;
+        if (vol_up < 0.0 || vol_down < 0.0) return std::nullopt;
+        vega = (value(spot, rate, div_yield, tau, vol_up) - value(spot, rate, div_yield, tau, vol_down)) / (h + h);
+    }
+
+    // theta: one day either side; none within the last day.
+    double theta = 0.0;
+    if (!(tau < one_day)) {
+        const double tau_down = -one_day + tau;
+        const double tau_up = one_day + tau;
+        theta = (value(spot, rate, div_yield, tau_down, vol) - value(spot, rate, div_yield, tau_up, vol)) / two_days;
+    }
+
+    // delta and gamma share the spot revaluations. A zero spot has no relative
+    // bump and no room below it: difference forwards, on the strike's scale.
+    const bool at_expiry_at_money = strike == spot && tau == 0.0;
+    double delta;
+    double gamma;
+    if (spot == 0.0) {
+        const double h = strike > 0.0 && strike < inf ? 0.0001 * strike : 0.0001;
+        const double v_up = value(h, rate, div_yield, tau, vol);
+        const double v_up2 = value(h + h, rate, div_yield, tau, vol);
+        gamma = at_expiry_at_money ? inf : (v0 + (v_up2 - (v_up + v_up))) / (h * h);
+        delta = (v_up - v0) / h;
+    } else {
+        const double h_s = 0.0005 * spot;
+        const double spot_up = h_s + spot;
+        const double spot_down = spot - h_s;
+        if (spot_up < 0.0 || spot_down < 0.0) return std::nullopt;
+        const double v_up = value(spot_up, rate, div_yield, tau, vol);
+        const double v_down = value(spot_down, rate, div_yield, tau, vol);
+        // At expiry at the money the closed form's limit is +inf.
+        gamma = at_expiry_at_money ? inf : (v_down + (v_up - (v0 + v0))) / (h_s * h_s);
+        delta = (v_up - v_down) / (h_s + h_s);
+    }
+
+    // The rhos: relative central bumps; a zero rate or yield is bumped by 1bp.
+    const double h_r = rate == 0.0 ? 0.0001 : rate * 0.001;
+    const double rho_r =
+        (value(spot, h_r + rate, div_yield, tau, vol) - value(spot, rate - h_r, div_yield, tau, vol)) / (h_r + h_r);
+    const double h_q = div_yield == 0.0 ? 0.0001 : 0.001 * div_yield;
+    const double rho_q =
+        (value(spot, rate, h_q + div_yield, tau, vol) - value(spot, rate, div_yield - h_q, tau, vol)) / (h_q + h_q);
+
+    if (value.failed) return std::nullopt;
+    return BlackScholesMetrics{v0, delta, gamma, vega, theta, rho_r, rho_q};
+}
+
+// ---------------------------------------------------------------- dated forms
+
+std::optional<double> npv_with_dates(double spot, double strike, double rate, double div_yield,
+                                     std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                     double vol) noexcept {
+    return npv(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> delta_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept {
+    return delta(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> gamma_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept {
+    return gamma(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> vega_with_dates(double spot, double strike, double rate, double div_yield,
+                                      std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                      double vol) noexcept {
+    return vega(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> theta_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept {
+    return theta(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> rho_r_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept {
+    return rho_r(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<double> rho_q_with_dates(double spot, double strike, double rate, double div_yield,
+                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                       double vol) noexcept {
+    return rho_q(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<BlackScholesMetrics> get_metrics_with_dates(double spot, double strike, double rate, double div_yield,
+                                                          std::int32_t eval_serial, std::int32_t expiry_serial,
+                                                          PutCallFlag pc_flag, double vol) noexcept {
+    return get_metrics(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+std::optional<BlackScholesMetrics> get_metrics_fd_with_dates(double spot, double strike, double rate,
+                                                             double div_yield, std::int32_t eval_serial,
+                                                             std::int32_t expiry_serial, PutCallFlag pc_flag,
+                                                             double vol) noexcept {
+    return get_metrics_fd(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
+
+}  // namespace quill::black_scholes
