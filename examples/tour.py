@@ -85,16 +85,18 @@ def pictures(curve: q.YieldCurve) -> None:
     q.plot_function(lambda s: max(s - 100.0, 0.0), 50.0, 150.0, n=200, show=False, label="payoff at expiry",
                     linestyle="--")
     plt.title("Option value against spot")
+    plt.xlabel("spot")
     option_png = OUT / "option_value.png"
-    plt.savefig(option_png, dpi=100)
+    plt.savefig(option_png, dpi=100, bbox_inches="tight")
     plt.close("all")
 
     today = curve.get_curve_date()
     q.plot_function(lambda days: curve.get_df(today + int(days)), 0.0, 365.0 * 12, n=300, show=False,
                     figsize=(7, 4), label="noded curve, log-linear")
-    plt.title("Discount factor against days from the curve date")
+    plt.title("Discount factor against time")
+    plt.xlabel(f"days from {today}")
     curve_png = OUT / "discount_factors.png"
-    plt.savefig(curve_png, dpi=100)
+    plt.savefig(curve_png, dpi=100, bbox_inches="tight")
     plt.close("all")
     for path in (option_png, curve_png):
         print(f"wrote {path}")
