@@ -26,8 +26,10 @@ demo: install
 test: install
 	MPLBACKEND=Agg $(PY) -m pytest -q tests
 
+# The peers (QuantLib, NumPy, SciPy) come with the development requirements.
 bench: install
 	$(PY) bench/run.py
+	@if command -v valgrind >/dev/null; then $(PY) bench/instructions.py; else echo "valgrind not found: no instruction counts"; fi
 
 clean:
 	rm -rf build build-* out .pytest_cache
