@@ -109,7 +109,12 @@ struct Arg<I> {
     I v;
     bool load(PyObject* o) {
         long x;
-        if (!load_int32(o, x)) return false;
+        if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+            // One-digit ints (below 2**30 in magnitude) need no range check against 32 bits.
+            x = static_cast<long>(PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
+        } else if (!load_int32(o, x)) {
+            return false;
+        }
         if (x < static_cast<long>(std::numeric_limits<I>::min()) ||
             x > static_cast<long>(std::numeric_limits<I>::max())) {
             PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
