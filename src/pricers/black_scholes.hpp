@@ -55,35 +55,12 @@ std::optional<BlackScholesMetrics> get_metrics(double spot, double strike, doubl
 std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, double rate, double div_yield,
                                                   double tau, PutCallFlag pc_flag, double vol) noexcept;
 
-// The same, with tau_from_serials(eval_serial, expiry_serial) as the time.
-std::optional<double> npv_with_dates(double spot, double strike, double rate, double div_yield,
-                                     std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                     double vol) noexcept;
-std::optional<double> delta_with_dates(double spot, double strike, double rate, double div_yield,
-                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                       double vol) noexcept;
-std::optional<double> gamma_with_dates(double spot, double strike, double rate, double div_yield,
-                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                       double vol) noexcept;
-std::optional<double> vega_with_dates(double spot, double strike, double rate, double div_yield,
-                                      std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                      double vol) noexcept;
-std::optional<double> theta_with_dates(double spot, double strike, double rate, double div_yield,
-                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                       double vol) noexcept;
-std::optional<double> rho_r_with_dates(double spot, double strike, double rate, double div_yield,
-                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                       double vol) noexcept;
-std::optional<double> rho_q_with_dates(double spot, double strike, double rate, double div_yield,
-                                       std::int32_t eval_serial, std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                       double vol) noexcept;
-std::optional<BlackScholesMetrics> get_metrics_with_dates(double spot, double strike, double rate, double div_yield,
-                                                          std::int32_t eval_serial, std::int32_t expiry_serial,
-                                                          PutCallFlag pc_flag, double vol) noexcept;
-std::optional<BlackScholesMetrics> get_metrics_fd_with_dates(double spot, double strike, double rate,
-                                                             double div_yield, std::int32_t eval_serial,
-                                                             std::int32_t expiry_serial, PutCallFlag pc_flag,
-                                                             double vol) noexcept;
+// Any of the metrics above with tau_from_serials(eval_serial, expiry_serial) as the time.
+template <auto Metric>
+auto with_dates(double spot, double strike, double rate, double div_yield, std::int32_t eval_serial,
+                std::int32_t expiry_serial, PutCallFlag pc_flag, double vol) noexcept {
+    return Metric(spot, strike, rate, div_yield, tau_from_serials(eval_serial, expiry_serial), pc_flag, vol);
+}
 
 // The closing formulas applied to caller-supplied intermediates, unchecked:
 // chi is +1 for a call and -1 for a put but any value is used as given;

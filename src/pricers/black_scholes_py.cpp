@@ -15,7 +15,7 @@ namespace bs = quill::black_scholes;
 template <auto F>
 auto dated(double spot, double strike, double rate, double div_yield, const Date& eval_date, const Date& expiry_date,
            PutCallFlag pc_flag, double vol) {
-    return F(spot, strike, rate, div_yield, eval_date.serial(), expiry_date.serial(), pc_flag, vol);
+    return bs::with_dates<F>(spot, strike, rate, div_yield, eval_date.serial(), expiry_date.serial(), pc_flag, vol);
 }
 
 template <double BlackScholesMetrics::*Field>
@@ -58,39 +58,39 @@ PyTypeObject* PyClass<BlackScholesMetrics>::create() {
 
 PyTypeObject* PyClass<BlackScholes>::create() {
     static PyMethodDef methods[] = {
-        static_method<"BlackScholes", "get_metrics_with_dates" QUILL_DATED, &dated<&bs::get_metrics_with_dates>>(),
+        static_method<"BlackScholes", "get_metrics_with_dates" QUILL_DATED, &dated<&bs::get_metrics>>(),
         static_method<"BlackScholes", "get_metrics" QUILL_PLAIN, &bs::get_metrics>(),
-        static_method<"BlackScholes", "get_metrics_fd_with_dates" QUILL_DATED, &dated<&bs::get_metrics_fd_with_dates>>(),
+        static_method<"BlackScholes", "get_metrics_fd_with_dates" QUILL_DATED, &dated<&bs::get_metrics_fd>>(),
         static_method<"BlackScholes", "get_metrics_fd" QUILL_PLAIN, &bs::get_metrics_fd>(),
 
-        static_method<"BlackScholes", "npv_with_dates" QUILL_DATED, &dated<&bs::npv_with_dates>>(),
+        static_method<"BlackScholes", "npv_with_dates" QUILL_DATED, &dated<&bs::npv>>(),
         static_method<"BlackScholes", "npv" QUILL_PLAIN, &bs::npv>(),
         static_method<"BlackScholes", "npv_impl(spot, strike, chi, df_r, df_q, cdf_d1, cdf_d2)\n--\n\n", &bs::npv_impl>(),
 
-        static_method<"BlackScholes", "delta_with_dates" QUILL_DATED, &dated<&bs::delta_with_dates>>(),
+        static_method<"BlackScholes", "delta_with_dates" QUILL_DATED, &dated<&bs::delta>>(),
         static_method<"BlackScholes", "delta" QUILL_PLAIN, &bs::delta>(),
         static_method<"BlackScholes", "delta_impl(chi, df_q, cdf_d1)\n--\n\n", &bs::delta_impl>(),
 
-        static_method<"BlackScholes", "gamma_with_dates" QUILL_DATED, &dated<&bs::gamma_with_dates>>(),
+        static_method<"BlackScholes", "gamma_with_dates" QUILL_DATED, &dated<&bs::gamma>>(),
         static_method<"BlackScholes", "gamma" QUILL_PLAIN, &bs::gamma>(),
         static_method<"BlackScholes", "gamma_impl(spot, vol, sqrt_tau, df_q, pdf_d1)\n--\n\n", &bs::gamma_impl>(),
 
-        static_method<"BlackScholes", "vega_with_dates" QUILL_DATED, &dated<&bs::vega_with_dates>>(),
+        static_method<"BlackScholes", "vega_with_dates" QUILL_DATED, &dated<&bs::vega>>(),
         static_method<"BlackScholes", "vega" QUILL_PLAIN, &bs::vega>(),
         static_method<"BlackScholes", "vega_impl(spot, sqrt_tau, df_q, pdf_d1)\n--\n\n", &bs::vega_impl>(),
 
-        static_method<"BlackScholes", "theta_with_dates" QUILL_DATED, &dated<&bs::theta_with_dates>>(),
+        static_method<"BlackScholes", "theta_with_dates" QUILL_DATED, &dated<&bs::theta>>(),
         static_method<"BlackScholes", "theta" QUILL_PLAIN, &bs::theta>(),
         static_method<"BlackScholes",
                       "theta_impl(spot, strike, rate, div_yield, vol, chi, sqrt_tau, df_r, df_q, pdf_d1, cdf_d1, "
                       "cdf_d2)\n--\n\n",
                       &bs::theta_impl>(),
 
-        static_method<"BlackScholes", "rho_r_with_dates" QUILL_DATED, &dated<&bs::rho_r_with_dates>>(),
+        static_method<"BlackScholes", "rho_r_with_dates" QUILL_DATED, &dated<&bs::rho_r>>(),
         static_method<"BlackScholes", "rho_r" QUILL_PLAIN, &bs::rho_r>(),
         static_method<"BlackScholes", "rho_r_impl(strike, chi, tau, df_r, cdf_d2)\n--\n\n", &bs::rho_r_impl>(),
 
-        static_method<"BlackScholes", "rho_q_with_dates" QUILL_DATED, &dated<&bs::rho_q_with_dates>>(),
+        static_method<"BlackScholes", "rho_q_with_dates" QUILL_DATED, &dated<&bs::rho_q>>(),
         static_method<"BlackScholes", "rho_q" QUILL_PLAIN, &bs::rho_q>(),
         static_method<"BlackScholes", "rho_q_impl(spot, chi, tau, df_q, cdf_d1)\n--\n\n", &bs::rho_q_impl>(),
         {nullptr, nullptr, 0, nullptr},
