@@ -257,13 +257,33 @@ struct Arg<Defaulted<T>> {
 
 // ---------------------------------------------------------------- results
 
+// Memory of recently freed instances of one class, reused by the next new
+// instance. Results such as dates and weekdays mostly die young, and the
+// allocator round trip would otherwise be the larger part of a cheap call.
+// Bounded, and only touched with the interpreter lock held.
+template <class T>
+struct FreeList {
+    static constexpr int capacity = 16;
+    static inline void* blocks[capacity] = {};
+    static inline int size = 0;
+
+    static void* take() noexcept { return size > 0 ? blocks[--size] : PyObject_Malloc(sizeof(Obj<T>)); }
+    static void give(void* block) noexcept {
+        if (size < capacity) {
+            blocks[size++] = block;
+        } else {
+            PyObject_Free(block);
+        }
+    }
+};
+
 template <class T>
     requires Wrapped<std::remove_cvref_t<T>>
 PyObject* wrap(T&& value) {
     using V = std::remove_cvref_t<T>;
     PyTypeObject* type = PyClass<V>::get();
     if (type == nullptr) return nullptr;
-    auto* obj = static_cast<Obj<V>*>(PyObject_Malloc(sizeof(Obj<V>)));
+    auto* obj = static_cast<Obj<V>*>(FreeList<V>::take());
     if (obj == nullptr) return PyErr_NoMemory();
     new (&obj->value) V(std::forward<T>(value));
     return PyObject_Init(reinterpret_cast<PyObject*>(obj), type);  // takes a reference to the type
@@ -534,7 +554,7 @@ template <class T>
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<Obj<T>*>(self)->value.~T();
-    PyObject_Free(self);
+    FreeList<T>::give(self);
     Py_DECREF(type);
 }
 
