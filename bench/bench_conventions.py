@@ -12,7 +12,12 @@ act365 = q.DayCounter.Act365
 qcal = ql.WeekendsOnly()
 qdc = ql.Actual365Fixed()
 qe = ql.Date(1, 3, 2024)
-m = q.TenorUnit.M
+u, M = q.Tenor("3M").unit, q.TenorUnit.M
+import enum
+class Unit(enum.Enum):
+    D = 0
+    M = 3
+pu, PM = Unit(3), Unit.M
 """
 
 CASES = [
@@ -20,5 +25,6 @@ CASES = [
     Case("Date.weekday() == Weekday.Monday", "d.weekday() == Monday", "date.weekday() == 0", "pd.weekday() == 0", SETUP, 1.5),
     Case("Calendar.is_business_day", "week.is_business_day(d)", "QuantLib WeekendsOnly().isBusinessDay", "qcal.isBusinessDay(qd)", SETUP),
     Case("DayCounter.get_dcf", "act365.get_dcf(d, e)", "QuantLib Actual365Fixed().yearFraction", "qdc.yearFraction(qd, qe)", SETUP),
-    Case("enumeration == enumeration", "m == q.TenorUnit.M", "int == int", "pd.month == 1", SETUP),
+    Case("enumeration == enumeration", "u == M", "enum.Enum member == member", "pu == PM", SETUP),
+    Case("enumeration == int", "u == 3", "enum.Enum member .value == int", "pu.value == 3", SETUP),
 ]
