@@ -38,11 +38,6 @@ YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t d
     return {year, month, day};
 }
 
-int weekday_index(std::int32_t serial) noexcept {
-    const std::int64_t r = (static_cast<std::int64_t>(serial) - 2) % 7;
-    return static_cast<int>(r < 0 ? r + 7 : r);
-}
-
 Date Date::from_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     const YearMonthDay ymd = validate_ymd(year, month, day);
     // Fliegel & Van Flandern; every division operand is positive for valid fields.
