@@ -180,7 +180,7 @@ def test_first_importing_interpreter_owns_the_module():
 def test_internal_failure_exception():
     e = panic()
     cls = type(e)
-    assert cls.__module__ == "pyo3_runtime" and cls.__name__ == "PanicException"
+    assert f"{cls.__module__}.{cls.__name__}" == "pyo3_runtime.PanicException"
     assert cls.__bases__ == (BaseException,)
     assert not issubclass(cls, Exception)
     assert e.args == ("Invalid month (13), need to be betwen 1 and 12",)
