@@ -38,11 +38,6 @@ YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t d
     return {year, month, day};
 }
 
-int weekday_index(std::int32_t serial) noexcept {
-    const std::int64_t r = (static_cast<std::int64_t>(serial) - 2) % 7;
-    return static_cast<int>(r < 0 ? r + 7 : r);
-}
-
 Date Date::from_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     const YearMonthDay ymd = validate_ymd(year, month, day);
     // Fliegel & Van Flandern; every division operand is positive for valid fields.
@@ -53,11 +48,22 @@ Date Date::from_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     return Date(static_cast<std::int32_t>(jdn - 2415019), ymd);
 }
 
+namespace {
+
+// Division rounding towards minus infinity, for a positive divisor.
+constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
+    return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+
+}  // namespace
+
 Date Date::from_serial(std::int64_t serial) {
-    // The inverse formula; truncating division, as the forward one.
+    // The inverse formula. Its operands are non-negative for every valid
+    // serial; flooring the 400-year step keeps the year right further back,
+    // where it only appears in the failure message.
     std::int64_t l = serial + 2483588;
-    const std::int64_t n = (4 * l) / 146097;
-    l = l - (146097 * n + 3) / 4;
+    const std::int64_t n = floor_div(4 * l, 146097);
+    l = l - floor_div(146097 * n + 3, 4);
     const std::int64_t i = (4000 * (l + 1)) / 1461001;
     l = l - (1461 * i) / 4 + 31;
     const std::int64_t j = (80 * l) / 2447;

@@ -19,8 +19,11 @@ bool is_leap_year(std::uint16_t year) noexcept;
 std::uint8_t days_in_month(std::uint16_t year, std::uint8_t month);
 // Throws Error with the first failed rule's message.
 YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day);
-// Monday = 0 ... Sunday = 6.
-int weekday_index(std::int32_t serial) noexcept;
+// Monday = 0 ... Sunday = 6. Inline: calendars ask it of every date they see.
+inline int weekday_index(std::int32_t serial) noexcept {
+    const std::int64_t r = (static_cast<std::int64_t>(serial) - 2) % 7;
+    return static_cast<int>(r < 0 ? r + 7 : r);
+}
 
 class Date {
 public:

@@ -33,8 +33,10 @@ struct PythonError {};
 
 // ---------------------------------------------------------------- errors
 
-// Raises the internal-failure exception with `message`.
-void raise_failure(const char* message);
+// Raises the internal-failure exception with `message` (UTF-8, any bytes).
+void raise_failure(std::string_view message);
+// Raises ValueError with `message` exactly, embedded NULs included.
+void raise_value_error(std::string_view message);
 // TypeError "'<qualname of type(o)>' object cannot be converted to '<target>'".
 void cannot_convert(PyObject* o, std::string_view target);
 // Prefixes an exact TypeError with "argument '<name>': "; leaves others alone.
@@ -260,13 +262,33 @@ struct Arg<Defaulted<T>> {
 
 // ---------------------------------------------------------------- results
 
+// Memory of recently freed instances of one class, reused by the next new
+// instance. Results such as dates and weekdays mostly die young, and the
+// allocator round trip would otherwise be the larger part of a cheap call.
+// Bounded, and only touched with the interpreter lock held.
+template <class T>
+struct FreeList {
+    static constexpr int capacity = 16;
+    static inline void* blocks[capacity] = {};
+    static inline int size = 0;
+
+    static void* take() noexcept { return size > 0 ? blocks[--size] : PyObject_Malloc(sizeof(Obj<T>)); }
+    static void give(void* block) noexcept {
+        if (size < capacity) {
+            blocks[size++] = block;
+        } else {
+            PyObject_Free(block);
+        }
+    }
+};
+
 template <class T>
     requires Wrapped<std::remove_cvref_t<T>>
 PyObject* wrap(T&& value) {
     using V = std::remove_cvref_t<T>;
     PyTypeObject* type = PyClass<V>::get();
     if (type == nullptr) return nullptr;
-    auto* obj = static_cast<Obj<V>*>(PyObject_Malloc(sizeof(Obj<V>)));
+    auto* obj = static_cast<Obj<V>*>(FreeList<V>::take());
     if (obj == nullptr) return PyErr_NoMemory();
     new (&obj->value) V(std::forward<T>(value));
     return PyObject_Init(reinterpret_cast<PyObject*>(obj), type);  // takes a reference to the type
@@ -313,9 +335,9 @@ PyObject* guarded(F&& f) noexcept {
             return to_py(f());
         }
     } catch (const Error& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
+        raise_value_error(e.message());
     } catch (const Failure& e) {
-        raise_failure(e.what());
+        raise_failure(e.message());
     } catch (const PythonError&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
@@ -537,7 +559,7 @@ template <class T>
 void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<Obj<T>*>(self)->value.~T();
-    PyObject_Free(self);
+    FreeList<T>::give(self);
     Py_DECREF(type);
 }
 
