@@ -1,7 +1,7 @@
 """Instructions per call, counted by valgrind's callgrind: a figure that does not
 depend on machine noise. Each operation runs N times and 0 times in two
-processes; the difference of the totals divided by N is the cost of one call,
-loop overhead of the Python `for` included (the same for every row).
+processes, inside a function; the difference of the totals divided by N, less
+the same figure for an empty loop body, is the cost of one call.
 
     python bench/instructions.py [substring ...]
 """
@@ -51,7 +51,7 @@ OPS = [
 def total_instructions(stmt: str, n: int) -> int:
     with tempfile.TemporaryDirectory() as tmp:
         script = pathlib.Path(tmp, "op.py")
-        script.write_text(SETUP + f"\nfor _ in range({n}):\n    {stmt}\n")
+        script.write_text(SETUP + f"\ndef run(n):\n    for _ in range(n):\n        {stmt}\nrun({n})\n")
         out = pathlib.Path(tmp, "callgrind.out")
         subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, str(script)],
                        check=True, capture_output=True, env={**os.environ, "PYTHONHASHSEED": "0"})
@@ -61,10 +61,11 @@ def total_instructions(stmt: str, n: int) -> int:
 
 def main(argv: list[str]) -> int:
     ops = [op for op in OPS if not argv or any(a in op[0] for a in argv)]
+    loop = (total_instructions("pass", N) - total_instructions("pass", 0)) / N
     print(f"| {'operation':<40} | {'instructions / call':>19} |")
     print(f"|{'-' * 42}|{'-' * 21}|")
     for name, stmt in ops:
-        per_call = (total_instructions(stmt, N) - total_instructions(stmt, 0)) / N
+        per_call = (total_instructions(stmt, N) - total_instructions(stmt, 0)) / N - loop
         print(f"| {name:<40} | {per_call:19.0f} |", flush=True)
     return 0
 
