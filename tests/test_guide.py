@@ -1,14 +1,15 @@
-"""Every example in the user guide runs and prints what the guide shows."""
+"""Every example in the user guide and the README runs and prints what they show."""
 import doctest
 import pathlib
 
 import pytest
 
-GUIDE = pathlib.Path(__file__).resolve().parent.parent / "docs" / "guide.md"
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
-def test_guide_examples():
+@pytest.mark.parametrize("path, at_least", [("docs/guide.md", 30), ("README.md", 2)])
+def test_examples(path, at_least):
     pytest.importorskip("matplotlib")
-    failures, tried = doctest.testfile(str(GUIDE), module_relative=False, optionflags=doctest.ELLIPSIS)
-    assert tried > 30
+    failures, tried = doctest.testfile(str(ROOT / path), module_relative=False, optionflags=doctest.ELLIPSIS)
+    assert tried >= at_least
     assert failures == 0
