@@ -42,7 +42,7 @@ Date date_or_fail(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     try {
         return Date::from_ymd(year, month, day);
     } catch (const Error& e) {
-        fail(e.what());
+        fail(e.message());
     }
 }
 

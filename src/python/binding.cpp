@@ -34,12 +34,29 @@ std::string qualname_of(PyObject* o) {
 
 }  // namespace
 
-void raise_failure(const char* message) {
+namespace {
+
+// The message as a str; a stray invalid byte must not turn the error into a
+// UnicodeDecodeError.
+PyObject* message_text(std::string_view message) {
+    return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
+}  // namespace
+
+void raise_error(std::string_view message) {
+    PyObject* text = message_text(message);
+    if (text == nullptr) return;
+    PyErr_SetObject(PyExc_ValueError, text);
+    Py_DECREF(text);
+}
+
+void raise_failure(std::string_view message) {
     if (failure_type == nullptr) {
         failure_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", failure_doc, PyExc_BaseException, nullptr);
         if (failure_type == nullptr) return;
     }
-    PyObject* text = PyUnicode_DecodeUTF8(message, static_cast<Py_ssize_t>(std::strlen(message)), "replace");
+    PyObject* text = message_text(message);
     if (text == nullptr) return;
     PyObject* args = PyTuple_Pack(1, text);
     Py_DECREF(text);

@@ -33,8 +33,10 @@ struct PythonError {};
 
 // ---------------------------------------------------------------- errors
 
-// Raises the internal-failure exception with `message`.
-void raise_failure(const char* message);
+// Raises ValueError with `message`, whole (NULs included).
+void raise_error(std::string_view message);
+// Raises the internal-failure exception with `message`, whole.
+void raise_failure(std::string_view message);
 // TypeError "'<qualname of type(o)>' object cannot be converted to '<target>'".
 void cannot_convert(PyObject* o, std::string_view target);
 // Prefixes an exact TypeError with "argument '<name>': "; leaves others alone.
@@ -308,9 +310,9 @@ PyObject* guarded(F&& f) noexcept {
             return to_py(f());
         }
     } catch (const Error& e) {
-        PyErr_SetString(PyExc_ValueError, e.what());
+        raise_error(e.message());
     } catch (const Failure& e) {
-        raise_failure(e.what());
+        raise_failure(e.message());
     } catch (const PythonError&) {
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
