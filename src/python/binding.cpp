@@ -34,25 +34,35 @@ std::string qualname_of(PyObject* o) {
 
 }  // namespace
 
+namespace {
+
+// The message as a str; a stray invalid byte must not turn the error into a
+// UnicodeDecodeError.
+PyObject* message_text(std::string_view message) {
+    return PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+}
+
+}  // namespace
+
+void raise_error(std::string_view message) {
+    PyObject* text = message_text(message);
+    if (text == nullptr) return;
+    PyErr_SetObject(PyExc_ValueError, text);
+    Py_DECREF(text);
+}
+
 void raise_failure(std::string_view message) {
     if (failure_type == nullptr) {
         failure_type = PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", failure_doc, PyExc_BaseException, nullptr);
         if (failure_type == nullptr) return;
     }
-    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+    PyObject* text = message_text(message);
     if (text == nullptr) return;
     PyObject* args = PyTuple_Pack(1, text);
     Py_DECREF(text);
     if (args == nullptr) return;
     PyErr_SetObject(failure_type, args);
     Py_DECREF(args);
-}
-
-void raise_value_error(std::string_view message) {
-    PyObject* text = PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
-    if (text == nullptr) return;
-    PyErr_SetObject(PyExc_ValueError, text);
-    Py_DECREF(text);
 }
 
 void cannot_convert(PyObject* o, std::string_view target) {

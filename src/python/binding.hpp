@@ -33,10 +33,10 @@ struct PythonError {};
 
 // ---------------------------------------------------------------- errors
 
-// Raises the internal-failure exception with `message` (UTF-8, any bytes).
+// Raises ValueError with `message`, whole (NULs included).
+void raise_error(std::string_view message);
+// Raises the internal-failure exception with `message`, whole.
 void raise_failure(std::string_view message);
-// Raises ValueError with `message` exactly, embedded NULs included.
-void raise_value_error(std::string_view message);
 // TypeError "'<qualname of type(o)>' object cannot be converted to '<target>'".
 void cannot_convert(PyObject* o, std::string_view target);
 // Prefixes an exact TypeError with "argument '<name>': "; leaves others alone.
@@ -335,7 +335,7 @@ PyObject* guarded(F&& f) noexcept {
             return to_py(f());
         }
     } catch (const Error& e) {
-        raise_value_error(e.message());
+        raise_error(e.message());
     } catch (const Failure& e) {
         raise_failure(e.message());
     } catch (const PythonError&) {

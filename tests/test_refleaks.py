@@ -1,0 +1,352 @@
+"""No call leaks, on its success path or its error paths.
+
+Each case runs thousands of times after a warm-up, and three things must not
+grow: the Python heap as tracemalloc sees it (every PyObject_Malloc), the C
+heap as glibc's mallinfo2 sees it (the library's own C++ allocations), and the
+reference counts of the arguments, the receivers and every class of the module
+(a lost or an extra reference on any of them shows up exactly). The resident
+set size is reported beside them.
+"""
+import contextlib
+import ctypes
+import gc
+import math
+import os
+import sys
+import tracemalloc
+import types
+
+import pytest
+
+import quillander as q
+
+SANITIZED = "libasan" in open("/proc/self/maps").read()
+N = 2000 if SANITIZED else 5000
+FIGURES = {}
+
+# ---------------------------------------------------------------- measures
+
+
+class MallInfo2(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_size_t) for name in
+                ("arena", "ordblks", "smblks", "hblks", "hblkhd", "usmblks", "fsmblks", "uordblks", "fordblks",
+                 "keepcost")]
+
+
+try:
+    _mallinfo2 = ctypes.CDLL(None).mallinfo2
+    _mallinfo2.restype = MallInfo2
+except AttributeError:
+    _mallinfo2 = None
+
+
+def c_heap():
+    """Bytes in use by malloc, or None where it cannot tell (sanitizers replace malloc)."""
+    if _mallinfo2 is None:
+        return None
+    info = _mallinfo2()
+    return info.uordblks + info.hblkhd or None
+
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+CLASSES = [getattr(q, name) for name in q.__all__ if isinstance(getattr(q, name), type)]
+
+
+def refcounts(objects):
+    return [sys.getrefcount(o) for o in objects]
+
+
+def repeat(fn, n):
+    for _ in range(n):
+        try:
+            fn()
+        except BaseException:  # noqa: BLE001 - error paths are measured too
+            pass
+
+# ---------------------------------------------------------------- arguments
+
+
+class OwnError(Exception):
+    pass
+
+
+class FloatRaises:
+    def __float__(self):
+        raise OwnError("no float")
+
+
+class IndexRaises:
+    def __index__(self):
+        raise OwnError("no index")
+
+
+class IterRaises:
+    def __getitem__(self, i):
+        return 1.0
+
+    def __iter__(self):
+        raise OwnError("no iteration")
+
+    def __len__(self):
+        raise OwnError("no length")
+
+
+class FloatIs:
+    def __init__(self, v):
+        self.v = v
+
+    def __float__(self):
+        return self.v
+
+
+def fake_pyplot(fail_on=None):
+    plt = types.ModuleType("matplotlib.pyplot")
+    for name in ["figure", "plot", "legend", "tight_layout", "grid", "show"]:
+        if name == fail_on:
+            def refuse(*a, **k):
+                raise OwnError("pyplot refused")
+            setattr(plt, name, refuse)
+        else:
+            setattr(plt, name, lambda *a, **k: None)
+    return plt
+
+
+def sampler(fail_after=None):
+    calls = [0]
+
+    def f(x):
+        calls[0] += 1
+        if fail_after is not None and calls[0] % (fail_after + 1) == 0:
+            raise OwnError("sampling stopped")
+        return math.sin(x)
+    return f
+
+
+# Runtime-made objects: not immortal, so their reference counts move.
+X = float("0.3")
+BIG = 10**30
+TEXT = "".join(["3", "M"])
+DATE_TEXT = "".join(["2024-", "01-15"])
+SURROGATE = "".join(["3", "\udc80"])
+D1 = q.Date(2024, 1, 15)
+D2 = D1 + 200
+LAST = q.Date(65535, 12, 31)
+CAL = q.Calendar("QD_WEEK")
+ACT365 = q.DayCounter("Act365")
+THIRTY = q.DayCounter("Thirty360")
+LINEAR, CUBIC = q.InterpType.Linear, q.InterpType.CubicSpline
+AUTO = q.ExtrapType.Auto
+CALL = q.PutCallFlag.Call
+XS = [0.0, 0.5, 2.0]
+YS = [1.0, 0.8, 0.5]
+UNSORTED = [1.0, 0.0]
+INTERP = q.Interpolator(XS, YS, LINEAR, AUTO)
+INTERP_CUBIC = q.Interpolator(XS, YS, CUBIC, AUTO)
+NODES = [D1, D1 + 100, D1 + 400]
+DFS = [1.0, 0.99, 0.95]
+FLAT = q.YieldCurve.create_flat(D1, ACT365, X)
+FLAT_LAST = q.YieldCurve.create_flat(LAST, ACT365, X)
+FLAT_30 = q.YieldCurve.create_flat(D1, THIRTY, X)
+NODED = q.YieldCurve.create_noded(D1, ACT365, NODES, DFS, LINEAR)
+NODED_CUBIC = q.YieldCurve.create_noded(D1, ACT365, NODES, DFS, CUBIC)
+METRICS = q.BlackScholes.get_metrics(100.0, 95.0, 0.05, 0.01, 1.0, CALL, 0.2)
+FLOAT_RAISES, INDEX_RAISES, ITER_RAISES, FLOAT_IS = FloatRaises(), IndexRaises(), IterRaises(), FloatIs(0.25)
+SIZE = (8.0, 4.0)
+LABEL = "".join(["si", "n"])
+WATCHED = [X, BIG, TEXT, DATE_TEXT, SURROGATE, D1, D2, LAST, CAL, ACT365, THIRTY, LINEAR, CUBIC, AUTO, CALL, XS,
+           YS, UNSORTED, INTERP, INTERP_CUBIC, NODES, DFS, FLAT, FLAT_LAST, FLAT_30, NODED, NODED_CUBIC, METRICS,
+           FLOAT_RAISES, INDEX_RAISES, ITER_RAISES, FLOAT_IS, SIZE, LABEL]
+
+BS = q.BlackScholes
+PLAIN = (100.0, 95.0, 0.05, 0.01, X, CALL, 0.2)
+DATED = (100.0, 95.0, 0.05, 0.01, D1, D2, CALL, 0.2)
+IMPL = {"npv_impl": 7, "delta_impl": 3, "gamma_impl": 5, "vega_impl": 4, "theta_impl": 12, "rho_r_impl": 5,
+        "rho_q_impl": 5}
+FUNCTIONS = [getattr(q, n) for n in ("exp", "ln", "log10", "log2", "pow2", "sqrt", "sin", "cos", "tan", "erf", "erfc",
+                                     "erf_inv", "erfc_inv")]
+
+
+def every_black_scholes_method():
+    for name in ("npv", "delta", "gamma", "vega", "theta", "rho_r", "rho_q", "get_metrics", "get_metrics_fd"):
+        getattr(BS, name)(*PLAIN)
+        getattr(BS, name + "_with_dates")(*DATED)
+    for name, count in IMPL.items():
+        getattr(BS, name)(*[X] * count)
+
+
+PYPLOT = {}  # the stand-in for matplotlib.pyplot each plotting case runs with
+
+
+def with_pyplot(name, plt, fn):
+    PYPLOT[name] = plt
+    return {name: fn}
+
+
+@contextlib.contextmanager
+def pyplot_installed(name):
+    """Installed once around a whole case: changing sys.modules per call would itself allocate."""
+    if name not in PYPLOT:
+        yield
+        return
+    saved = sys.modules.pop("matplotlib.pyplot", None)
+    sys.modules["matplotlib.pyplot"] = PYPLOT[name]
+    try:
+        yield
+    finally:
+        del sys.modules["matplotlib.pyplot"]
+        if saved is not None:
+            sys.modules["matplotlib.pyplot"] = saved
+
+
+SAMPLE = sampler()
+STOPS = sampler(fail_after=3)
+
+SUCCESS = {
+    "Date from ints": lambda: q.Date(2024, 1, 15),
+    "Date from text": lambda: q.Date(DATE_TEXT),
+    "Date methods": lambda: (D1.year(), D1.to_int(), D1.to_str(), D1.get_ymd(), D1.weekday(), repr(D1),
+                             D1.is_weekend(CAL), D1.is_business_day(cal=CAL), q.Date.days_in_month(2024, 2)),
+    "Date operators": lambda: (D1 + 31, D2 - D1, D1.add_tenor(TEXT)),
+    "Tenor": lambda: (q.Tenor(TEXT).unit, q.Tenor(TEXT).count, repr(q.Tenor(TEXT))),
+    "Calendar": lambda: (q.Calendar("QD_NONE").get_name(), CAL.is_business_day(D1), repr(CAL)),
+    "DayCounter": lambda: (q.DayCounter("Act360"), ACT365.get_dcf(D1, D2), ACT365.get_dcf_act360(date1=D1, date2=D2)),
+    "enums": lambda: (CALL == 1, CALL != CALL, int(LINEAR), repr(AUTO), CALL == FLOAT_IS, CALL == BIG),
+    "Interpolator construction": lambda: q.Interpolator(XS, tuple(YS), LINEAR, AUTO),
+    "Interpolator queries": lambda: (INTERP.interpolate(X), INTERP.interpolate(x=FLOAT_IS), INTERP.get_nodes_x(),
+                                     INTERP.get_nodes_y(), INTERP.get_interp_type(), INTERP.get_extrap_type()),
+    "flat curve": lambda: (q.YieldCurve.create_flat(D1, ACT365, X), FLAT.get_df(D2), FLAT.get_fwd_df(D1, D2),
+                           FLAT.get_overnight_rate(D2), FLAT.get_fwd_rate(D1, D2), FLAT.get_curve_date(),
+                           FLAT.get_dc()),
+    "noded curve": lambda: (q.YieldCurve.create_noded(D1, ACT365, NODES, DFS, LINEAR), NODED.get_df(D2),
+                            NODED.get_fwd_df(D1, D2), NODED.get_overnight_rate(D2), NODED.get_fwd_rate(D1, D2)),
+    "Black-Scholes": every_black_scholes_method,
+    "metrics record": lambda: (METRICS.npv, METRICS.delta, METRICS.gamma, METRICS.vega, METRICS.theta,
+                               METRICS.rho_r, METRICS.rho_q, repr(METRICS)),
+    "functions": lambda: [f(X) for f in FUNCTIONS] + [f(x=FLOAT_IS) for f in FUNCTIONS],
+    **with_pyplot("plot_function", fake_pyplot(), lambda: q.plot_function(SAMPLE, 0.0, X, n=5, figsize=SIZE,
+                                                                         label=LABEL, color=TEXT)),
+}
+
+ERRORS = {
+    # binding
+    "missing argument": lambda: BS.npv(100.0, 95.0, 0.05, 0.01),
+    "too many arguments": lambda: q.exp(X, X),
+    "unexpected keyword": lambda: INTERP.interpolate(X, y=X),
+    "argument given twice": lambda: q.Interpolator(XS, YS, LINEAR, AUTO, nodes_x=XS),
+    "Date keyword": lambda: q.Date(2024, month=1),
+    "no constructor": lambda: q.YieldCurve(X, key=X),
+    "no-argument method given one": lambda: D1.year(X),
+    # conversion
+    "wrong type": lambda: D1.is_weekend(D1),
+    "float from a str": lambda: q.erf(TEXT),
+    "int too large": lambda: q.Date.days_in_month(BIG, 1),
+    "int out of range": lambda: q.Date(2024, 256, 1),
+    "lone surrogate": lambda: q.Tenor(SURROGATE),
+    "str for a list": lambda: q.Interpolator(TEXT, YS, LINEAR, AUTO),
+    "generator for a list": lambda: q.YieldCurve.create_noded(D1, ACT365, (d for d in NODES), DFS, LINEAR),
+    "bad list item": lambda: q.Interpolator(XS, [1.0, TEXT, 2.0], LINEAR, AUTO),
+    "__float__ raises": lambda: BS.npv(100.0, FLOAT_RAISES, 0.05, 0.01, X, CALL, 0.2),
+    "__index__ raises": lambda: q.Date.is_leap_year(INDEX_RAISES),
+    "__iter__ raises": lambda: q.Interpolator(ITER_RAISES, YS, LINEAR, AUTO),
+    "list item's __float__ raises": lambda: q.Interpolator([0.0, FLOAT_RAISES], YS, LINEAR, AUTO),
+    "operator refused": lambda: D1 + TEXT,
+    "Date signature": lambda: q.Date(X, D1),
+    # library errors
+    "Calendar name": lambda: q.Calendar(TEXT),
+    "Date text": lambda: q.Date(TEXT),
+    "Tenor text": lambda: q.Tenor(DATE_TEXT),
+    "Interpolator validation": lambda: q.Interpolator(UNSORTED, UNSORTED, LINEAR, AUTO),
+    "noded curve validation": lambda: q.YieldCurve.create_noded(D1, ACT365, NODES, YS, LINEAR),
+    "negative spot": lambda: BS.get_metrics_fd(-1.0, 95.0, 0.05, 0.01, X, CALL, 0.2),
+    # internal failures
+    "invalid month": lambda: q.Date.days_in_month(2024, 13),
+    "date out of range": lambda: LAST + 1,
+    "business-day tenor": lambda: D1.add_tenor("1B"),
+    "Thirty360": lambda: (THIRTY.get_dcf(D1, D2), ACT365.get_dcf_30360(D1, D2)),
+    "Thirty360 curve": lambda: FLAT_30.get_df(D2),
+    "Thirty360 noded curve": lambda: q.YieldCurve.create_noded(D1, THIRTY, NODES, DFS, LINEAR),
+    "cubic interpolation": lambda: INTERP_CUBIC.interpolate(X),
+    "cubic curve": lambda: NODED_CUBIC.get_df(D2),
+    "overnight rate on the last date": lambda: FLAT_LAST.get_overnight_rate(LAST),
+    "NaN interpolation": lambda: INTERP.interpolate(math.nan),
+    # plot_function
+    "plot keywords then bad n": lambda: q.plot_function(SAMPLE, 0.0, 1.0, n=TEXT, label=LABEL),
+    "plot figsize list": lambda: q.plot_function(SAMPLE, 0.0, 1.0, figsize=XS),
+    **with_pyplot("plot callable stops", fake_pyplot(),
+                  lambda: q.plot_function(STOPS, 0.0, 1.0, n=8, label=LABEL)),
+    **with_pyplot("plot callable returns a str", fake_pyplot(), lambda: q.plot_function(lambda x: TEXT, 0.0, 1.0)),
+    **with_pyplot("pyplot refuses", fake_pyplot("legend"),
+                  lambda: q.plot_function(SAMPLE, 0.0, 1.0, n=3, figsize=SIZE, label=LABEL)),
+    **with_pyplot("pyplot missing", None, lambda: q.plot_function(SAMPLE, 0.0, 1.0)),
+}
+
+
+@pytest.mark.parametrize("name", list(SUCCESS) + list(ERRORS))
+def test_repeated_calls_do_not_grow(name):
+    with pyplot_installed(name):
+        measure(name, SUCCESS.get(name) or ERRORS[name])
+
+
+def measure(name, fn):
+    repeat(fn, 300)  # caches, free lists and first-use creations settle
+    gc.collect()
+    watched = WATCHED + CLASSES
+    counts = refcounts(watched)
+
+    tracemalloc.start()
+    before = tracemalloc.get_traced_memory()[0]
+    repeat(fn, N)
+    gc.collect()
+    python_growth = tracemalloc.get_traced_memory()[0] - before
+    tracemalloc.stop()
+
+    heap_before, rss_before = c_heap(), rss()
+    repeat(fn, N)
+    gc.collect()
+    heap_after, rss_after = c_heap(), rss()
+
+    moved = [(repr(o)[:40], b, a) for o, b, a in zip(watched, counts, refcounts(watched)) if a != b]
+    assert not moved, f"reference counts moved: {moved}"
+    assert python_growth < N, f"{python_growth} bytes over {N} calls"
+    if heap_before is not None:
+        assert heap_after - heap_before < 64 * 1024, f"{heap_after - heap_before} bytes over {N} calls"
+    FIGURES[name] = (python_growth, None if heap_before is None else heap_after - heap_before, rss_after - rss_before)
+
+
+def test_resident_size_settles():
+    """All cases together, three rounds: the last one may not grow the process."""
+    cases = {**SUCCESS, **ERRORS}
+    sizes = []
+    for _ in range(3):
+        for name, fn in cases.items():
+            with pyplot_installed(name):
+                repeat(fn, 500)
+        gc.collect()
+        sizes.append(rss())
+    FIGURES["all cases, last round"] = (None, None, sizes[2] - sizes[1])
+    if not SANITIZED:  # the sanitizer's quarantine holds freed memory on purpose
+        assert sizes[2] - sizes[1] < 256 * 1024
+
+
+@pytest.fixture(scope="module", autouse=True)
+def report_figures(request):
+    yield
+    reporter = request.config.pluginmanager.get_plugin("terminalreporter")
+    capture = request.config.pluginmanager.get_plugin("capturemanager")
+    if not FIGURES or reporter is None or capture is None:
+        return
+
+    def worst(i):
+        values = [f[i] for f in FIGURES.values() if f[i] is not None]
+        return max(values) if values else "n/a"
+
+    with capture.global_and_fixture_disabled():
+        reporter.write_line(f"\nleaks: {len(FIGURES)} cases x {N} calls; largest growth: Python heap {worst(0)} B, "
+                            f"C heap {worst(1)} B, RSS {worst(2)} B")
+        if request.config.getoption("verbose") > 0:
+            for name, (py, c, r) in FIGURES.items():
+                reporter.write_line(f"  {name}: python {py} B, c heap {c} B, rss {r} B")
