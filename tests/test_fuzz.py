@@ -310,7 +310,7 @@ def enum_values(cls):
 
 
 def param(name, conv, values, default=False):
-    return P(name, conv, mostly(values), default)
+    return P(name, conv, values, default)
 
 
 @dataclass
@@ -533,7 +533,8 @@ def matches(got, want):
 STR_VALUES = {
     "Calendar": members("QD_WEEK", "QD_NONE", "QD_Week", ""),
     "DayCounter": members("Act365", "Act360", "Thirty360", "act365"),
-    "Tenor": st.one_of(st.from_regex(r"[+-]?[0-9]{1,6}[DBWMYX]", fullmatch=True), TEXT),
+    "Tenor": st.one_of(st.from_regex(r"[+-]?[0-9]{1,3}[DWMY]", fullmatch=True),
+                       st.from_regex(r"[+-]?[0-9]{1,6}[DBWMYX]", fullmatch=True), TEXT),
 }
 
 
@@ -556,7 +557,7 @@ class Budget:
 
 CALLBACKS = members(Budget(math.sin), Budget(lambda x: 2 * x), Budget(lambda x: 3), Budget(lambda x: "y"),
                     Budget(lambda x: None), Budget(lambda x: FloatRaises), Budget(lambda x: IndexIs(1)),
-                    Budget(lambda x: np.float64(x)), FloatRaises, None, 3, print)
+                    Budget(lambda x: np.float64(x)), Budget(abs))
 
 DATE_RECEIVERS = DATES
 CAL_RECEIVERS = members(q.Calendar("QD_WEEK"), q.Calendar("QD_NONE"))
@@ -871,25 +872,69 @@ def expected(entry, pos, kw):
 # ---------------------------------------------------------------- calls
 
 
+UNKNOWN_NAMES = st.one_of(TEXT, st.sampled_from(["self", "py_args", "py_kwargs", "X", "x ", "nodes"]))
+
+
+def bound_as(draw, entry, values):
+    """Positional arguments for a prefix of `values`, keywords (in any order) for the rest."""
+    names = [p.name for p in entry.params]
+    if not names:  # *args only
+        return list(values), {}
+    k = draw(st.integers(0, len(values)))
+    pos, kw = list(values[:k]), {}
+    for i in range(k, len(values)):
+        if i < len(names) and not (entry.params[i].default and draw(st.booleans())):
+            kw[names[i]] = values[i]
+    return pos, kw
+
+
+def misbound(draw, entry, values):
+    """Well-formed values bound the wrong way: too many, one missing, one twice, or an unknown keyword."""
+    names = [p.name for p in entry.params]
+    how = draw(st.sampled_from(["extra", "missing", "twice", "unknown"]))
+    if how == "extra":
+        return list(values) + draw(st.lists(JUNK, min_size=1, max_size=2)), {}
+    if how == "missing" and entry.required:
+        victim = draw(st.integers(0, entry.required - 1))
+        k = draw(st.integers(0, victim))  # positional up to the missing one, keywords after it
+        return list(values[:k]), {names[i]: values[i] for i in range(k, len(values)) if i != victim}
+    if how == "missing" and values and not names:
+        victim = draw(st.integers(0, len(values) - 1))
+        return values[:victim] + values[victim + 1:], {}
+    pos, kw = bound_as(draw, entry, values)
+    if how == "twice" and names:
+        pos = list(values)
+        kw = {draw(st.sampled_from(names)): draw(JUNK)}
+    else:
+        kw[draw(UNKNOWN_NAMES)] = draw(JUNK)
+    return pos, kw
+
+
 @st.composite
 def calls(draw, entry):
-    n = len(entry.params)
-    if entry.coherent is not None and draw(st.booleans()):
-        values = draw(entry.coherent)
-    elif entry.kind in ("noctor", "noargs") or (entry.kind == "ctor" and entry.owner is q.Date):
+    """A well-formed call, one with a single bad argument, one bound the wrong
+    way, or anything at all."""
+    mode = draw(st.sampled_from(["clean", "clean", "one bad", "misbound", "anything"]))
+    free_form = entry.kind in ("noctor", "noargs") or (entry.kind == "ctor" and not entry.params)
+    if mode == "anything" and free_form:
         values = draw(st.lists(JUNK, max_size=4))
+    elif mode == "anything":
+        values = [draw(mostly(p.values)) for p in entry.params]
+    elif entry.coherent is not None and (free_form or draw(st.booleans())):
+        values = draw(entry.coherent)
     else:
         values = [draw(p.values) for p in entry.params]
-    n = len(values)
-    npos = draw(st.one_of(st.just(n), st.just(n), st.integers(0, n + 2)))
-    pos = values[:npos] + [draw(JUNK) for _ in range(npos - n)]
-    kw = {}
-    names = [p.name for p in entry.params]
-    for i in range(npos, n):
-        if i < len(names) and draw(st.integers(0, 7)) > 0:
-            kw[names[i]] = values[i]
-    if draw(st.integers(0, 9)) == 0:
-        kw[draw(st.one_of(st.sampled_from(names or ["x"]), TEXT, st.sampled_from(["self", "py_args", "py_kwargs"])))] = draw(JUNK)
+    if mode == "one bad" and values:
+        values[draw(st.integers(0, len(values) - 1))] = draw(JUNK)
+    if mode == "misbound":
+        pos, kw = misbound(draw, entry, values)
+    elif mode == "anything":
+        pos, kw = bound_as(draw, entry, values)
+        pos += draw(st.lists(JUNK, max_size=1))
+        if draw(st.integers(0, 4)) == 0:
+            kw[draw(st.one_of(st.sampled_from([p.name for p in entry.params] or ["x"]), UNKNOWN_NAMES))] = draw(JUNK)
+    else:
+        pos, kw = bound_as(draw, entry, values)
     if entry.varkw and draw(st.booleans()):
         for key in draw(st.lists(st.sampled_from(["label", "color", "lw"]), unique=True, max_size=2)):
             kw[key] = draw(st.one_of(TEXT, st.none(), JUNK))
