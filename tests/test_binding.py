@@ -4,20 +4,12 @@ import numpy as np
 import pytest
 
 import quillander as q
+from support import raises
 
 D = q.Date
 d = D(2024, 1, 15)
 dc = q.DayCounter.Act365
 week = q.Calendar("QD_WEEK")
-
-
-def raises(exc_type, message, call):
-    """Asserts the exact exception type (no subclass) and its only argument."""
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc_type, repr(info.value)
-    assert info.value.args == (message,)
-    return info.value
 
 
 class Index:

@@ -3,9 +3,9 @@ import datetime
 import pytest
 
 import quillander as q
+from support import EPOCH
 
 D = q.Date
-EPOCH = datetime.date(1899, 12, 30).toordinal()
 NONE, WEEK = q.Calendar("QD_NONE"), q.Calendar("QD_WEEK")
 
 

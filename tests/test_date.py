@@ -5,28 +5,18 @@ import sys
 import pytest
 
 import quillander as q
+from support import EPOCH, MAX_SERIAL, MIN_SERIAL, panic_message, raises
 
 D = q.Date
-EPOCH = datetime.date(1899, 12, 30).toordinal()  # serial 0
-MIN_SERIAL, MAX_SERIAL = -363, 23242572
 LAST_9999 = datetime.date.max.toordinal() - EPOCH  # 9999-12-31
 CYCLE = 146097  # days in 400 Gregorian years
 SIGNATURES = "Expected the following signatures: (year: int, month: int, day: int) or (yyyymmdd: str), but have "
 
 
-def raises(exc_type, message, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc_type, repr(info.value)
-    assert info.value.args == (message,)
-
-
 def panics(fragment, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value).__name__ == "PanicException", repr(info.value)
-    assert fragment in str(info.value)
-    return str(info.value)
+    message = panic_message(call)
+    assert fragment in message
+    return message
 
 
 def fields(d):

@@ -5,26 +5,11 @@ import random
 import pytest
 
 import quillander as q
+from support import EPOCH, MAX_SERIAL, MIN_SERIAL, panic_message, raises
 
 D = q.Date
-EPOCH = datetime.date(1899, 12, 30).toordinal()
-MIN_SERIAL, MAX_SERIAL = -363, 23242572
 STRING_ERROR = "Invalid tenor string ({}), need to be of the form '<count><unit>'"
 UNIT_ERROR = "Invalid tenor unit ({}), can only have D, B, W, M, Y"
-
-
-def raises(exc_type, message, call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value) is exc_type, repr(info.value)
-    assert info.value.args == (message,)
-
-
-def panic_message(call):
-    with pytest.raises(BaseException) as info:
-        call()
-    assert type(info.value).__name__ == "PanicException", repr(info.value)
-    return str(info.value)
 
 
 def fields(d):
