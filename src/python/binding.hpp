@@ -49,6 +49,10 @@ struct Bound {
     PyObject* const* varargs = nullptr;  // extra positional arguments (borrowed)
     Py_ssize_t nvarargs = 0;
     PyObject* kwargs = nullptr;  // extra keywords: a new dict, or null
+
+    Bound() = default;
+    Bound(const Bound&) = delete;
+    Bound& operator=(const Bound&) = delete;
     ~Bound() { Py_XDECREF(kwargs); }
 };
 
