@@ -18,7 +18,8 @@ N = 20000
 
 SETUP = """
 import math, datetime, quillander as q
-d = q.Date(2024, 1, 15); e = q.Date(2024, 3, 1); pd = datetime.date(2024, 1, 15)
+d = q.Date(2024, 1, 15); e = q.Date(2024, 3, 1); pd = datetime.date(2024, 1, 15); one = datetime.timedelta(days=1)
+Monday = q.Weekday.Monday
 cal = q.Calendar("QD_WEEK"); dc = q.DayCounter.Act365
 f2 = q.Interpolator([0.0, 1.0], [1.0, 2.0], q.InterpType.Linear, q.ExtrapType.Auto)
 xs = [i / 1000 for i in range(10000)]
@@ -34,9 +35,11 @@ OPS = [
     ("datetime.date.fromisoformat [peer]", "datetime.date.fromisoformat('2024-01-15')"),
     ("q.Date('2024-01-15')", "q.Date('2024-01-15')"),
     ("q.Date(2024, 1, 15)", "q.Date(2024, 1, 15)"),
+    ("date + timedelta [peer]", "pd + one"),
     ("d + 1", "d + 1"),
     ("d.add_tenor('3M')", "d.add_tenor('3M')"),
-    ("d.weekday() == q.Weekday.Monday", "d.weekday() == q.Weekday.Monday"),
+    ("date.weekday() == 0 [peer]", "pd.weekday() == 0"),
+    ("d.weekday() == Monday", "d.weekday() == Monday"),
     ("cal.is_business_day(d)", "cal.is_business_day(d)"),
     ("dc.get_dcf(d, e)", "dc.get_dcf(d, e)"),
     ("Interpolator.interpolate, 2 nodes", "f2.interpolate(0.5)"),
