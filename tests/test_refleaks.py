@@ -103,6 +103,27 @@ class FloatIs:
         return self.v
 
 
+class SubTypeError(TypeError):
+    pass
+
+
+class Raising:
+    """__index__ and __float__ raise the given TypeError class."""
+
+    def __init__(self, exc_type):
+        self.exc_type = exc_type
+
+    def __index__(self):
+        raise self.exc_type("from __index__")
+
+    __float__ = __index__
+
+
+class Index:
+    def __index__(self):
+        return 7
+
+
 def fake_pyplot(fail_on=None):
     plt = types.ModuleType("matplotlib.pyplot")
     for name in ["figure", "plot", "legend", "tight_layout", "grid", "show"]:
@@ -157,9 +178,14 @@ METRICS = q.BlackScholes.get_metrics(100.0, 95.0, 0.05, 0.01, 1.0, CALL, 0.2)
 FLOAT_RAISES, INDEX_RAISES, ITER_RAISES, FLOAT_IS = FloatRaises(), IndexRaises(), IterRaises(), FloatIs(0.25)
 SIZE = (8.0, 4.0)
 LABEL = "".join(["si", "n"])
+FIRST = q.Date(1899, 1, 1)
+MONDAY = q.Weekday.Monday
+TENOR = q.Tenor(TEXT)
+RAISING_TYPE, RAISING_SUB, INDEX = Raising(TypeError), Raising(SubTypeError), Index()
 WATCHED = [X, BIG, TEXT, DATE_TEXT, SURROGATE, D1, D2, LAST, CAL, ACT365, THIRTY, LINEAR, CUBIC, AUTO, CALL, XS,
            YS, UNSORTED, INTERP, INTERP_CUBIC, NODES, DFS, FLAT, FLAT_LAST, FLAT_30, NODED, NODED_CUBIC, METRICS,
-           FLOAT_RAISES, INDEX_RAISES, ITER_RAISES, FLOAT_IS, SIZE, LABEL]
+           FLOAT_RAISES, INDEX_RAISES, ITER_RAISES, FLOAT_IS, SIZE, LABEL, FIRST, MONDAY, TENOR, RAISING_TYPE,
+           RAISING_SUB, INDEX]
 
 BS = q.BlackScholes
 PLAIN = (100.0, 95.0, 0.05, 0.01, X, CALL, 0.2)
@@ -232,6 +258,13 @@ SUCCESS = {
     "metrics record": lambda: (METRICS.npv, METRICS.delta, METRICS.gamma, METRICS.vega, METRICS.theta,
                                METRICS.rho_r, METRICS.rho_q, repr(METRICS)),
     "functions": lambda: [f(X) for f in FUNCTIONS] + [f(x=FLOAT_IS) for f in FUNCTIONS],
+    "functions of ints": lambda: (q.exp(1), q.exp(x=INDEX), q.sqrt(True)),
+    "Date from yyyymmdd": lambda: q.Date("20240115"),
+    "Date + __index__": lambda: D1 + INDEX,
+    "Date static methods": lambda: (q.Date.days_in_month(2024, 2), D1.is_leap_year(year=2024)),
+    "weekday comparison": lambda: (D1.weekday() == MONDAY, MONDAY == 0, MONDAY != 2**70, MONDAY == 0.5),
+    "add_tenor forms": lambda: (D1.add_tenor("-2D"), D1.add_tenor(t="1Y"), D1.add_tenor("-1W")),
+    "Tenor text forms": lambda: (str(TENOR), repr(TENOR)),
     **with_pyplot("plot_function", fake_pyplot(), lambda: q.plot_function(SAMPLE, 0.0, X, n=5, figsize=SIZE,
                                                                          label=LABEL, color=TEXT)),
 }
@@ -267,11 +300,39 @@ ERRORS = {
     "Interpolator validation": lambda: q.Interpolator(UNSORTED, UNSORTED, LINEAR, AUTO),
     "noded curve validation": lambda: q.YieldCurve.create_noded(D1, ACT365, NODES, YS, LINEAR),
     "negative spot": lambda: BS.get_metrics_fd(-1.0, 95.0, 0.05, 0.01, X, CALL, 0.2),
+    "Date signature with a float": lambda: q.Date(2024.0, 1, 1),
+    "Date validation": lambda: q.Date(2024, 2, 30),
+    "Date text length": lambda: q.Date("2024-1-15"),
+    "Date text parse": lambda: q.Date("2024-01-1a"),
+    "Date surrogate": lambda: q.Date("2024-01-\ud815"),
+    "Date + float": lambda: D1 + X,
+    "Date + huge int": lambda: D1 + BIG,
+    "Date - int": lambda: D1 - 1,
+    "Calendar name with a NUL": lambda: q.Calendar("QD_\x00WEEK"),
+    "DayCounter name": lambda: q.DayCounter("act365"),
+    "DayCounter argument before the convention": lambda: ACT365.get_dcf_30360(1, D2),
+    "Tenor empty": lambda: q.Tenor(""),
+    "add_tenor of an int": lambda: D1.add_tenor(3),
+    "add_tenor unit": lambda: D1.add_tenor("3X"),
+    "add_tenor count": lambda: D1.add_tenor(" 3M"),
+    "prefixed TypeError": lambda: q.Date.days_in_month(2024.0, 2),
+    "__index__ raising TypeError": lambda: q.Date.days_in_month(RAISING_TYPE, 2),
+    "__index__ raising a TypeError subclass": lambda: q.Date.days_in_month(RAISING_SUB, 2),
+    "__float__ raising TypeError": lambda: q.exp(RAISING_TYPE),
+    "int32 overflow": lambda: q.Date.days_in_month(2**31, 2),
+    "multiple values": lambda: q.Date.days_in_month(2024, year=2),
+    "enumeration constructor": lambda: q.StubType(),
+    "enumeration hash": lambda: hash(MONDAY),
+    "enumeration ordering": lambda: MONDAY < MONDAY,
     # internal failures
     "invalid month": lambda: q.Date.days_in_month(2024, 13),
     "date out of range": lambda: LAST + 1,
+    "date before the start": lambda: FIRST + (-1),
+    "add_tenor before 1899": lambda: D1.add_tenor("-200Y"),
+    "add_tenor outside 16 bits": lambda: D1.add_tenor("-32768Y"),
     "business-day tenor": lambda: D1.add_tenor("1B"),
-    "Thirty360": lambda: (THIRTY.get_dcf(D1, D2), ACT365.get_dcf_30360(D1, D2)),
+    "Thirty360": lambda: THIRTY.get_dcf(D1, D2),
+    "get_dcf_30360": lambda: ACT365.get_dcf_30360(D1, D2),
     "Thirty360 curve": lambda: FLAT_30.get_df(D2),
     "Thirty360 noded curve": lambda: q.YieldCurve.create_noded(D1, THIRTY, NODES, DFS, LINEAR),
     "cubic interpolation": lambda: INTERP_CUBIC.interpolate(X),
