@@ -77,13 +77,33 @@ void argument_error(std::string_view name) {
         PyErr_SetRaisedException(exc);
         return;
     }
-    PyObject* text = PyObject_Str(exc);
-    Py_DECREF(exc);
-    if (text == nullptr) return;
-    PyObject* message = PyUnicode_FromFormat("argument '%.*s': %U", static_cast<int>(name.size()), name.data(), text);
-    Py_DECREF(text);
-    if (message == nullptr) return;
-    PyErr_SetObject(PyExc_TypeError, message);
+    // Concatenation rather than PyUnicode_FromFormat, whose format parsing costs
+    // more than all the rest of this path.
+    std::string head("argument '");
+    head.append(name).append("': ");
+    PyObject* prefix = PyUnicode_FromStringAndSize(head.data(), static_cast<Py_ssize_t>(head.size()));
+    PyObject* text = prefix ? PyObject_Str(exc) : nullptr;
+    PyObject* message = text ? PyUnicode_Concat(prefix, text) : nullptr;
+    Py_XDECREF(prefix);
+    Py_XDECREF(text);
+    if (message == nullptr) {
+        Py_DECREF(exc);
+        return;
+    }
+    // A TypeError that CPython's conversion has just made is ours alone (no other
+    // reference, no traceback): reword it in place rather than build a second one.
+    // One raised by user code may be held elsewhere, so it is left untouched.
+    PyObject* traceback = PyException_GetTraceback(exc);
+    PyObject* args = Py_REFCNT(exc) == 1 && traceback == nullptr ? PyTuple_Pack(1, message) : nullptr;
+    Py_XDECREF(traceback);
+    if (args != nullptr) {
+        PyException_SetArgs(exc, args);
+        Py_DECREF(args);
+        PyErr_SetRaisedException(exc);
+    } else {
+        Py_DECREF(exc);
+        PyErr_SetObject(PyExc_TypeError, message);
+    }
     Py_DECREF(message);
 }
 
