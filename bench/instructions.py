@@ -27,11 +27,18 @@ f10k = q.Interpolator(xs, [x * x for x in xs], q.InterpType.Linear, q.ExtrapType
 days = [round(i * 15000 / 49) for i in range(50)]
 curve = q.YieldCurve.create_noded(d, dc, [d + n for n in days], [math.exp(-0.03 * n / 365) for n in days], q.InterpType.Geometric)
 C = q.PutCallFlag.Call; B = q.BlackScholes
+def wrong_type(f):
+    try:
+        f("x")
+    except TypeError:
+        pass
 """
 
 OPS = [
     ("math.erf(0.3) [peer]", "math.erf(0.3)"),
     ("q.erf(0.3)", "q.erf(0.3)"),
+    ("math.exp('x'), TypeError [peer]", "wrong_type(math.exp)"),
+    ("q.exp('x'), TypeError", "wrong_type(q.exp)"),
     ("datetime.date.fromisoformat [peer]", "datetime.date.fromisoformat('2024-01-15')"),
     ("q.Date('2024-01-15')", "q.Date('2024-01-15')"),
     ("q.Date(2024, 1, 15)", "q.Date(2024, 1, 15)"),
