@@ -22,3 +22,13 @@ def panic_message(call):
         call()
     assert type(info.value).__name__ == "PanicException", repr(info.value)
     return str(info.value)
+
+
+class Index:
+    """An object that converts to an integer only through __index__."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value

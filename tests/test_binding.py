@@ -4,20 +4,12 @@ import numpy as np
 import pytest
 
 import quillander as q
-from support import raises
+from support import Index, raises
 
 D = q.Date
 d = D(2024, 1, 15)
 dc = q.DayCounter.Act365
 week = q.Calendar("QD_WEEK")
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class Floaty:

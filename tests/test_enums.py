@@ -4,6 +4,7 @@ import numpy as np
 import pytest
 
 import quillander as q
+from support import Index
 
 ENUMS = {
     "TenorUnit": ["D", "B", "W", "M", "Y"],
@@ -18,14 +19,6 @@ ENUMS = {
 }
 VARIANTS = [(cls, name, value) for cls, names in ENUMS.items() for value, name in enumerate(names)]
 ORDERING = [operator.lt, operator.le, operator.gt, operator.ge]
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
 
 
 class BadIndex:
