@@ -336,35 +336,6 @@ PyObject* no_constructor(PyTypeObject*, PyObject*, PyObject*) {
     return nullptr;
 }
 
-namespace {
-
-// A built-in function is not a descriptor, so stored in the class dictionary it
-// is already callable on the class and on instances, like a static method, and
-// the interpreter's fast path for class attributes applies to it, which it
-// does not for staticmethod objects.
-bool unwrap_static_methods(PyTypeObject* type) {
-    PyObject* dict = type->tp_dict;
-    Py_ssize_t pos = 0;
-    PyObject *key, *value;
-    std::vector<std::pair<PyObject*, PyObject*>> plain;
-    while (PyDict_Next(dict, &pos, &key, &value)) {
-        if (Py_IS_TYPE(value, &PyStaticMethod_Type)) {
-            PyObject* function = PyObject_GetAttrString(value, "__func__");
-            if (function == nullptr) break;
-            plain.emplace_back(Py_NewRef(key), function);
-        }
-    }
-    bool ok = !PyErr_Occurred();
-    for (auto& [name, function] : plain) {
-        ok = ok && PyObject_SetAttr(reinterpret_cast<PyObject*>(type), name, function) == 0;
-        Py_DECREF(name);
-        Py_DECREF(function);
-    }
-    return ok;
-}
-
-}  // namespace
-
 PyTypeObject* make_type(const char* qualified_name, int basicsize, destructor dealloc, std::vector<PyType_Slot> slots,
                         vectorcallfunc vectorcall) {
     const bool has_new = std::any_of(slots.begin(), slots.end(), [](const PyType_Slot& s) { return s.slot == Py_tp_new; });
@@ -377,10 +348,6 @@ PyTypeObject* make_type(const char* qualified_name, int basicsize, destructor de
     if (vectorcall != nullptr) {
         // Calling the class then skips building an argument tuple.
         type->tp_vectorcall = vectorcall;
-    }
-    if (!unwrap_static_methods(type)) {
-        Py_DECREF(type);
-        return nullptr;
     }
     return type;
 }
