@@ -4,7 +4,7 @@
 
 #include "enums/extrap_type.hpp"
 #include "errors.hpp"
-#include "pricers/float_text.hpp"
+#include "float_text.hpp"
 
 namespace quill {
 namespace {

@@ -1,4 +1,4 @@
-#include "pricers/float_text.hpp"
+#include "float_text.hpp"
 
 #include <charconv>
 #include <cmath>
