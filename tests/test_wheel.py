@@ -14,7 +14,7 @@ def test_wheel_installs_and_imports_in_a_fresh_venv(tmp_path):
     dist = tmp_path / "dist"
     subprocess.run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--outdir", str(dist), str(ROOT)],
                    check=True, capture_output=True)
-    (wheel,) = dist.glob("quillander-0.1.0-cp312-*.whl")
+    (wheel,) = dist.glob(f"quillander-0.1.0-cp{sys.version_info.major}{sys.version_info.minor}-*.whl")
     env = tmp_path / "env"
     venv.create(env, with_pip=True)
     python = env / "bin" / "python"
