@@ -86,15 +86,18 @@ def pictures(curve: q.YieldCurve) -> None:
                     linestyle="--")
     plt.title("Option value against spot")
     plt.xlabel("spot")
+    plt.ylabel("value")
     option_png = OUT / "option_value.png"
     plt.savefig(option_png, dpi=100, bbox_inches="tight")
     plt.close("all")
 
     today = curve.get_curve_date()
-    q.plot_function(lambda days: curve.get_df(today + int(days)), 0.0, 365.0 * 12, n=300, show=False,
+    # The curve counts Act365, so a year is 365 days from the curve date.
+    q.plot_function(lambda years: curve.get_df(today + round(365.0 * years)), 0.0, 12.0, n=300, show=False,
                     figsize=(7, 4), label="noded curve, log-linear")
     plt.title("Discount factor against time")
-    plt.xlabel(f"days from {today}")
+    plt.xlabel(f"years from {today}")
+    plt.ylabel("discount factor")
     curve_png = OUT / "discount_factors.png"
     plt.savefig(curve_png, dpi=100, bbox_inches="tight")
     plt.close("all")
