@@ -17,7 +17,7 @@ DEV_STAMP := $(VENV)/.dev-deps-stamp
 
 $(PY):
 	@test -n "$(PYTHON)" || { echo "python3.12 not found (or pass PYTHON=...)" >&2; exit 1; }
-	@$(PYTHON) -c 'import sys; sys.exit(sys.version_info < (3, 12))' || { echo "$(PYTHON) is older than 3.12" >&2; exit 1; }
+	@$(PYTHON) -c 'import sys; sys.exit(sys.version_info < (3, 12))' || { echo "$(PYTHON): no CPython 3.12 or later" >&2; exit 1; }
 	$(PYTHON) -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 
