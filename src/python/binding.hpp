@@ -37,6 +37,9 @@ struct PythonError {};
 void raise_error(std::string_view message);
 // Raises the internal-failure exception with `message`, whole.
 void raise_failure(std::string_view message);
+// Makes `type` the internal-failure exception class, so that a second module
+// built on this layer raises the very class the first one does.
+void adopt_failure_type(PyObject* type);
 // TypeError "'<qualname of type(o)>' object cannot be converted to '<target>'".
 void cannot_convert(PyObject* o, std::string_view target);
 // Prefixes an exact TypeError with "argument '<name>': "; leaves others alone.
@@ -366,6 +369,11 @@ struct FnTraits<R (*)(A...) noexcept> : FnTraits<R (*)(A...)> {};
 
 template <class Tuple>
 struct DropFirst;
+template <>
+struct DropFirst<std::tuple<>> {  // functions of no parameter
+    using First = void;
+    using type = std::tuple<>;
+};
 template <class A, class... Rest>
 struct DropFirst<std::tuple<A, Rest...>> {
     using First = A;
@@ -413,6 +421,7 @@ struct Invoke<S, F, std::tuple<P...>> {
     template <class... Lead, std::size_t... I>
     static PyObject* run(PyObject* const* slots, const Bound& bound, std::index_sequence<I...>, Lead&&... lead) {
         std::tuple<Arg<std::remove_cvref_t<P>>...> args;
+        (void)slots;  // unused by functions of no parameter
         if (!(load<I>(std::get<I>(args), slots, bound) && ...)) return nullptr;
         return guarded([&]() -> decltype(auto) { return F(std::forward<Lead>(lead)..., std::get<I>(args).get()...); });
     }

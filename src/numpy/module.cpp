@@ -1,0 +1,236 @@
+// The array module's entry point. It runs on the library compiled into the
+// scalar module's build, and reads that module's objects directly: start-up
+// takes the scalar module's classes and its internal-failure class, and
+// refuses to import when the two modules do not come from one build.
+#define QUILL_NUMPY_IMPORTS
+#include "numpy/numpy.hpp"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "datetime/calendar.hpp"
+#include "datetime/date.hpp"
+#include "datetime/day_counter.hpp"
+#include "datetime/tenor.hpp"
+#include "enums/bus_day_adj.hpp"
+#include "enums/extrap_type.hpp"
+#include "enums/interp_type.hpp"
+#include "enums/payer_receiver_flag.hpp"
+#include "enums/put_call_flag.hpp"
+#include "enums/stub_type.hpp"
+#include "enums/tenor_unit.hpp"
+#include "enums/weekday.hpp"
+#include "maths/interpolator.hpp"
+#include "mkt_data/yield_curve.hpp"
+#include "pricers/black_scholes.hpp"
+#include "numpy/threads.hpp"
+#include "numpy/twins.hpp"
+#include "python/binding.hpp"
+#include "python/ref.hpp"
+
+namespace quill::py {
+
+// The scalar module's classes, taken at start-up; the array module never
+// creates a class of its own.
+#define QUILL_BORROWED_CLASS(T)                                                                 \
+    PyTypeObject* PyClass<T>::create() {                                                        \
+        PyErr_SetString(PyExc_ImportError, "quillander_numpy: quillander is not initialised"); \
+        return nullptr;                                                                          \
+    }
+QUILL_BORROWED_CLASS(quill::Calendar)
+QUILL_BORROWED_CLASS(quill::YearMonthDay)
+QUILL_BORROWED_CLASS(quill::Date)
+QUILL_BORROWED_CLASS(quill::DayCounter)
+QUILL_BORROWED_CLASS(quill::Tenor)
+QUILL_BORROWED_CLASS(quill::BlackScholesMetrics)
+QUILL_BORROWED_CLASS(quill::BlackScholes)
+QUILL_BORROWED_CLASS(quill::Interpolator)
+QUILL_BORROWED_CLASS(quill::YieldCurve)
+QUILL_BORROWED_CLASS(quill::BusDayAdj)
+QUILL_BORROWED_CLASS(quill::ExtrapType)
+QUILL_BORROWED_CLASS(quill::InterpType)
+QUILL_BORROWED_CLASS(quill::StubType)
+QUILL_BORROWED_CLASS(quill::TenorUnit)
+QUILL_BORROWED_CLASS(quill::PutCallFlag)
+QUILL_BORROWED_CLASS(quill::PayerReceiverFlag)
+QUILL_BORROWED_CLASS(quill::Weekday)
+#undef QUILL_BORROWED_CLASS
+
+}  // namespace quill::py
+
+namespace quill::np {
+
+bool add(PyObject* module, const char* name, PyObject* value) {
+    if (value == nullptr) return false;
+    py::Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+        PyErr_Clear();
+        py::Ref fresh(PyList_New(0));
+        if (!fresh || PyObject_SetAttrString(module, "__all__", fresh.get()) < 0) return false;
+        return add(module, name, value);
+    }
+    py::Ref text(PyUnicode_FromString(name));
+    return text && PyList_Append(all.get(), text.get()) == 0 && PyObject_SetAttr(module, text.get(), value) == 0;
+}
+
+bool add_new(PyObject* module, const char* name, PyObject* value) {
+    py::Ref owned(value);
+    return add(module, name, value);
+}
+
+namespace {
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "quillander_numpy",
+    "Array twins of quillander's functions: NumPy ufuncs whose every element is the\n"
+    "scalar call's result, bit for bit.",
+    0,
+    nullptr,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+std::atomic<std::int64_t> owner_interpreter{-1};
+PyObject* the_module = nullptr;
+
+void mismatch(const std::string& what) {
+    const std::string message =
+        "quillander_numpy does not match the installed quillander (" + what +
+        "); reinstall both from one build";
+    PyErr_SetString(PyExc_ImportError, message.c_str());
+}
+
+template <class T>
+bool borrow_class(PyObject* scalar_module) {
+    using C = py::PyClass<T>;
+    py::Ref type(PyObject_GetAttrString(scalar_module, C::name));
+    if (!type) return false;
+    if (!PyType_Check(type.get()) ||
+        reinterpret_cast<PyTypeObject*>(type.get())->tp_basicsize != static_cast<Py_ssize_t>(sizeof(py::Obj<T>))) {
+        mismatch(std::string("layout of ") + C::name);
+        return false;
+    }
+    C::type = reinterpret_cast<PyTypeObject*>(Py_NewRef(type.get()));  // kept for the process's life
+    return true;
+}
+
+bool borrow_classes(PyObject* q) {
+    return borrow_class<quill::Calendar>(q) && borrow_class<quill::YearMonthDay>(q) && borrow_class<quill::Date>(q) &&
+           borrow_class<quill::DayCounter>(q) && borrow_class<quill::Tenor>(q) &&
+           borrow_class<quill::BlackScholesMetrics>(q) && borrow_class<quill::BlackScholes>(q) &&
+           borrow_class<quill::Interpolator>(q) && borrow_class<quill::YieldCurve>(q) &&
+           borrow_class<quill::BusDayAdj>(q) && borrow_class<quill::ExtrapType>(q) &&
+           borrow_class<quill::InterpType>(q) && borrow_class<quill::StubType>(q) &&
+           borrow_class<quill::TenorUnit>(q) && borrow_class<quill::PutCallFlag>(q) &&
+           borrow_class<quill::PayerReceiverFlag>(q) && borrow_class<quill::Weekday>(q);
+}
+
+// The scalar module creates its internal-failure class on the first failure
+// and exposes it nowhere else: provoke one and keep its class, so that both
+// modules raise the same exception.
+bool adopt_failure_class(PyObject* q) {
+    py::Ref date(PyObject_GetAttrString(q, "Date"));
+    if (!date) return false;
+    py::Ref result(PyObject_CallMethod(date.get(), "days_in_month", "ii", 2024, 13));
+    if (result) {
+        mismatch("no internal failure where one is due");
+        return false;
+    }
+    PyObject* exc = PyErr_GetRaisedException();
+    PyTypeObject* type = Py_TYPE(exc);
+    py::Ref module_name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    const bool panic = module_name && PyUnicode_Check(module_name.get()) &&
+                       PyUnicode_CompareWithASCIIString(module_name.get(), "pyo3_runtime") == 0 &&
+                       std::string(type->tp_name).ends_with("PanicException");
+    PyErr_Clear();
+    if (panic) py::adopt_failure_type(reinterpret_cast<PyObject*>(type));
+    Py_DECREF(exc);
+    if (!panic) mismatch("unexpected internal-failure class");
+    return panic;
+}
+
+// Values made through the scalar module's public API read back the same here.
+bool probe_values(PyObject* q) {
+    py::Ref date_class(PyObject_GetAttrString(q, "Date"));
+    if (!date_class) return false;
+    py::Ref date(PyObject_CallFunction(date_class.get(), "iii", 2024, 2, 29));
+    if (!date) return false;
+    if (!Py_IS_TYPE(date.get(), py::PyClass<Date>::type)) {
+        mismatch("Date");
+        return false;
+    }
+    const Date& d = reinterpret_cast<py::Obj<Date>*>(date.get())->value;
+    if (d.serial() != 45351 || d.year() != 2024 || d.month() != 2 || d.day() != 29) {
+        mismatch("Date values");
+        return false;
+    }
+    return true;
+}
+
+long set_threads(std::int32_t n) {
+    if (n < 1) throw Error("Number of threads (" + std::to_string(n) + ") must be >= 1");
+    const long previous = num_threads();
+    set_num_threads(n);
+    return previous;
+}
+
+long get_threads() { return num_threads(); }
+
+PyMethodDef* thread_defs() {
+    static PyMethodDef defs[] = {
+        py::function<"set_num_threads(n)\n--\n\n"
+                     "Use at most `n` threads (the calling one included) in every loop; 1 means\n"
+                     "no extra threads. Returns the previous setting. Results do not depend on it.",
+                     &set_threads>(),
+        py::function<"get_num_threads()\n--\n\nThe number of threads a loop may use (the machine's cores by default).",
+                     &get_threads>(),
+        {nullptr, nullptr, 0, nullptr},
+    };
+    return defs;
+}
+
+bool initialise(PyObject* module) {
+    py::Ref version(PyUnicode_FromString("0.1.0"));
+    if (!add(module, "__version__", version.get())) return false;
+    py::Ref name(PyModule_GetNameObject(module));
+    if (!name) return false;
+    for (PyMethodDef* def = thread_defs(); def->ml_name != nullptr; ++def) {
+        if (!add_new(module, def->ml_name, PyCMethod_New(def, module, name.get(), nullptr))) return false;
+    }
+    return add_maths_twins(module) && add_black_scholes_twins(module);
+}
+
+}  // namespace
+}  // namespace quill::np
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_quillander_numpy() {
+    using namespace quill::np;
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return nullptr;
+    std::int64_t expected = -1;
+    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        PyErr_SetString(PyExc_ImportError,
+                        "quillander_numpy does not support sub-interpreters: it can only be imported in the "
+                        "interpreter that imported it first");
+        return nullptr;
+    }
+    if (the_module != nullptr) return Py_NewRef(the_module);
+    if (PyArray_ImportNumPyAPI() < 0 || PyUFunc_ImportUFuncAPI() < 0) return nullptr;
+    {
+        quill::py::Ref scalar(PyImport_ImportModule("quillander"));
+        if (!scalar || !borrow_classes(scalar.get()) || !adopt_failure_class(scalar.get()) ||
+            !probe_values(scalar.get())) {
+            return nullptr;
+        }
+    }
+    PyObject* module = PyModule_Create2(&module_def, 1013);
+    if (module == nullptr) return nullptr;
+    if (!initialise(module)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    the_module = module;
+    return Py_NewRef(module);
+}

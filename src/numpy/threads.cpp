@@ -1,0 +1,149 @@
+#include "numpy/threads.hpp"
+
+#include <sched.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace quill::np {
+namespace {
+
+int machine_threads() noexcept {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof(set), &set) == 0) return std::max(1, CPU_COUNT(&set));
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+std::atomic<int> wanted_threads{0};  // 0: the machine's count, read on first use
+
+struct Job {
+    void (*fn)(void*, std::int64_t, std::int64_t);
+    void* ctx;
+    std::int64_t n;
+    std::int64_t chunk;
+    std::int64_t nchunks;
+    int helpers;                       // how many workers may join
+    std::atomic<std::int64_t> next{0};  // next chunk to take
+    std::atomic<std::int64_t> done{0};  // chunks finished
+};
+
+// Workers are detached and the pool is never destroyed: threads must not be
+// joined by static destructors at interpreter exit, and a child after fork
+// simply builds a new pool (the old one's threads do not exist there).
+struct Pool {
+    pid_t owner = getpid();
+    std::mutex busy;  // one loop at a time; others run inline
+    std::mutex m;
+    std::condition_variable wake;
+    std::condition_variable finished;
+    Job* job = nullptr;
+    std::uint64_t generation = 0;
+    int workers = 0;
+    int active = 0;  // workers inside the current job
+
+    void grow(int count) {
+        while (workers < count) {
+            const int id = workers++;
+            std::thread([this, id] { work(id); }).detach();
+        }
+    }
+
+    static void take(Job& job) {
+        for (;;) {
+            const std::int64_t c = job.next.fetch_add(1, std::memory_order_relaxed);
+            if (c >= job.nchunks) return;
+            const std::int64_t begin = c * job.chunk;
+            job.fn(job.ctx, begin, std::min(job.n, begin + job.chunk));
+            job.done.fetch_add(1, std::memory_order_acq_rel);
+        }
+    }
+
+    // A worker counts itself in while it holds the job, so that the caller
+    // returns (and the job on its stack ends) only after every worker left it.
+    void work(int id) {
+        std::uint64_t seen = 0;
+        std::unique_lock lock(m);
+        for (;;) {
+            wake.wait(lock, [&] { return generation != seen; });
+            seen = generation;
+            Job* current = job;
+            if (current == nullptr || id >= current->helpers) continue;
+            ++active;
+            lock.unlock();
+            take(*current);
+            lock.lock();
+            --active;
+            finished.notify_all();
+        }
+    }
+
+    void run(Job& j) {
+        grow(j.helpers);
+        {
+            std::lock_guard lock(m);
+            job = &j;
+            ++generation;
+        }
+        wake.notify_all();
+        take(j);
+        std::unique_lock lock(m);
+        finished.wait(lock, [&] { return active == 0 && j.done.load(std::memory_order_acquire) == j.nchunks; });
+        job = nullptr;
+    }
+};
+
+std::atomic<Pool*> the_pool{nullptr};
+std::mutex pool_creation;
+
+Pool* pool() {
+    Pool* p = the_pool.load(std::memory_order_acquire);
+    if (p != nullptr && p->owner == getpid()) return p;
+    std::lock_guard lock(pool_creation);
+    p = the_pool.load(std::memory_order_acquire);
+    if (p == nullptr || p->owner != getpid()) {
+        p = new Pool;  // a forked child's old pool is abandoned, never touched
+        the_pool.store(p, std::memory_order_release);
+    }
+    return p;
+}
+
+}  // namespace
+
+int num_threads() noexcept {
+    const int n = wanted_threads.load(std::memory_order_relaxed);
+    return n > 0 ? n : machine_threads();
+}
+
+void set_num_threads(int n) noexcept { wanted_threads.store(std::max(1, n), std::memory_order_relaxed); }
+
+void run_chunks(std::int64_t n, std::int64_t grain, void (*fn)(void*, std::int64_t, std::int64_t), void* ctx) {
+    const int threads = num_threads();
+    grain = std::max<std::int64_t>(grain, 1);
+    if (threads <= 1 || n < 2 * grain) {
+        fn(ctx, 0, n);
+        return;
+    }
+    Pool* p = pool();
+    std::unique_lock busy(p->busy, std::try_to_lock);
+    if (!busy.owns_lock()) {
+        fn(ctx, 0, n);
+        return;
+    }
+    // A few chunks per thread even out threads that start late.
+    const std::int64_t wanted_chunks = std::min<std::int64_t>(n / grain, 4 * static_cast<std::int64_t>(threads));
+    Job job;
+    job.fn = fn;
+    job.ctx = ctx;
+    job.n = n;
+    job.chunk = (n + wanted_chunks - 1) / wanted_chunks;
+    job.nchunks = (n + job.chunk - 1) / job.chunk;
+    job.helpers = threads - 1;
+    p->run(job);
+}
+
+}  // namespace quill::np
