@@ -65,6 +65,11 @@ void raise_failure(std::string_view message) {
     Py_DECREF(args);
 }
 
+void adopt_failure_type(PyObject* type) {
+    Py_XINCREF(type);
+    Py_XSETREF(failure_type, type);
+}
+
 void cannot_convert(PyObject* o, std::string_view target) {
     std::string message(1, '\'');
     message.append(qualname_of(o)).append("' object cannot be converted to '").append(target).append("'");
