@@ -6,18 +6,18 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <span>
 
 #include "maths/functions.hpp"
 
 namespace quill {
 namespace {
 
-// c[0] + t*(c[1] + t*(... + t*c[n-1])), one rounding per operation.
-inline double horner(std::span<const double> c, double t) noexcept {
-    std::size_t i = c.size() - 1;
-    double acc = c[i];
-    while (i-- > 0) acc = acc * t + c[i];
+// c[0] + t*(c[1] + t*(... + t*c[N-1])), one rounding per operation. The length
+// is a compile-time constant, so the loop unrolls into straight-line code.
+template <std::size_t N>
+inline double horner(const std::array<double, N>& c, double t) noexcept {
+    double acc = c[N - 1];
+    for (std::size_t i = N - 1; i-- > 0;) acc = acc * t + c[i];
     return acc;
 }
 
@@ -43,12 +43,36 @@ constexpr double erf_small_y = 1.125;
 // ------------------------------------------------------------ erfc, 0.5 <= z < 110
 
 // On [a, next a): z*exp(z*z)*erfc(z) ~ b + N(t)/D(t) with t = z - a.
+//
+// Every interval's polynomials are padded with zero coefficients of higher
+// degree to one common length. That changes no bit: Horner's rule starts
+// from +0, and +0*t + 0 stays +0 for the finite t >= 0 met here, until the
+// first real coefficient c gives +0*t + c = c exactly. The common length lets
+// every interval run the same unrolled code, and the interval is found by
+// counting the bounds at or below z rather than by a search whose branches
+// depend on the data.
+constexpr std::size_t erfc_n_len = 7;
+constexpr std::size_t erfc_d_len = 8;
+
 struct ErfcInterval {
     double a;
     double b;
-    std::span<const double> n;
-    std::span<const double> d;
+    std::array<double, erfc_n_len> n;
+    std::array<double, erfc_d_len> d;
 };
+
+template <std::size_t L, std::size_t N>
+constexpr std::array<double, L> padded(const std::array<double, N>& c) {
+    static_assert(N <= L);
+    std::array<double, L> out{};
+    for (std::size_t i = 0; i < N; ++i) out[i] = c[i];
+    return out;
+}
+
+template <std::size_t N, std::size_t D>
+constexpr ErfcInterval interval(double a, double b, const std::array<double, N>& n, const std::array<double, D>& d) {
+    return {a, b, padded<erfc_n_len>(n), padded<erfc_d_len>(d)};
+}
 
 constexpr std::array<double, 6> erfc1_n{-0.0361790390718262471360258, 0.292251883444882683221149,
                                          0.281447041797604512774415,  0.125610208862766947294894,
@@ -171,19 +195,19 @@ constexpr std::array<double, 4> erfc13_d{1.0, 0.0375328846356293715248719, 0.000
 
 // Ascending lower bounds; the last interval ends at erfc_zero_from.
 constexpr std::array<ErfcInterval, 13> erfc_intervals{{
-    {0.5, 0.3440242112, erfc1_n, erfc1_d},
-    {0.75, 0.419990927, erfc2_n, erfc2_d},
-    {1.25, 0.4898625016, erfc3_n, erfc3_d},
-    {2.25, 0.5317370892, erfc4_n, erfc4_d},
-    {3.5, 0.5489973426, erfc5_n, erfc5_d},
-    {5.25, 0.5571740866, erfc6_n, erfc6_d},
-    {8.0, 0.5609807968, erfc7_n, erfc7_d},
-    {11.5, 0.5626493692, erfc8_n, erfc8_d},
-    {17.0, 0.5634598136, erfc9_n, erfc9_d},
-    {24.0, 0.5638477802, erfc10_n, erfc10_d},
-    {38.0, 0.5640528202, erfc11_n, erfc11_d},
-    {60.0, 0.5641309023, erfc12_n, erfc12_d},
-    {85.0, 0.5641584396, erfc13_n, erfc13_d},
+    interval(0.5, 0.3440242112, erfc1_n, erfc1_d),
+    interval(0.75, 0.419990927, erfc2_n, erfc2_d),
+    interval(1.25, 0.4898625016, erfc3_n, erfc3_d),
+    interval(2.25, 0.5317370892, erfc4_n, erfc4_d),
+    interval(3.5, 0.5489973426, erfc5_n, erfc5_d),
+    interval(5.25, 0.5571740866, erfc6_n, erfc6_d),
+    interval(8.0, 0.5609807968, erfc7_n, erfc7_d),
+    interval(11.5, 0.5626493692, erfc8_n, erfc8_d),
+    interval(17.0, 0.5634598136, erfc9_n, erfc9_d),
+    interval(24.0, 0.5638477802, erfc10_n, erfc10_d),
+    interval(38.0, 0.5640528202, erfc11_n, erfc11_d),
+    interval(60.0, 0.5641309023, erfc12_n, erfc12_d),
+    interval(85.0, 0.5641584396, erfc13_n, erfc13_d),
 }};
 
 // erfc underflows to zero from here on.
@@ -192,7 +216,7 @@ constexpr double erfc_zero_from = 110.0;
 // erfc(z) for 0.5 <= z < 110.
 double erfc_tail(double z) noexcept {
     std::size_t k = 0;
-    while (k + 1 < erfc_intervals.size() && z >= erfc_intervals[k + 1].a) ++k;
+    for (std::size_t j = 1; j < erfc_intervals.size(); ++j) k += z >= erfc_intervals[j].a ? 1 : 0;
     const ErfcInterval& iv = erfc_intervals[k];
     const double t = z - iv.a;
     const double r = horner(iv.n, t) / horner(iv.d, t);
@@ -307,13 +331,10 @@ constexpr double inv7_y = 0.9994134902954102;
 
 }  // namespace
 
-double erf_kernel(double z, bool complement) noexcept {
-    if (z < 0.0) {
-        if (!complement) return -erf_kernel(-z, false);
-        if (z < -0.5) return 2.0 - erf_kernel(-z, true);
-        return 1.0 + erf_kernel(-z, false);
-    }
+namespace {
 
+// erf (or erfc) of a z >= 0.
+inline double erf_nonnegative(double z, bool complement) noexcept {
     double r;
     if (z < 0.5) {
         if (z < 1e-10) {
@@ -325,6 +346,17 @@ double erf_kernel(double z, bool complement) noexcept {
     }
     r = z < erfc_zero_from ? erfc_tail(z) : 0.0;
     return complement ? r : 1.0 - r;
+}
+
+}  // namespace
+
+double erf_kernel(double z, bool complement) noexcept {
+    if (z < 0.0) {
+        if (!complement) return -erf_nonnegative(-z, false);
+        if (z < -0.5) return 2.0 - erf_nonnegative(-z, true);
+        return 1.0 + erf_nonnegative(-z, false);
+    }
+    return erf_nonnegative(z, complement);
 }
 
 double erf_inv_kernel(double p, double q, double s) noexcept {
