@@ -199,7 +199,8 @@ bool initialise(PyObject* module) {
     for (PyMethodDef* def = thread_defs(); def->ml_name != nullptr; ++def) {
         if (!add_new(module, def->ml_name, PyCMethod_New(def, module, name.get(), nullptr))) return false;
     }
-    return add_maths_twins(module) && add_black_scholes_twins(module) && add_implied_vol_twins(module);
+    return add_maths_twins(module) && add_black_scholes_twins(module) && add_date_twins(module) &&
+           add_implied_vol_twins(module);
 }
 
 }  // namespace

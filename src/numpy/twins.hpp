@@ -14,5 +14,6 @@ bool add_new(PyObject* module, const char* name, PyObject* value);
 bool add_maths_twins(PyObject* module);
 bool add_black_scholes_twins(PyObject* module);
 bool add_implied_vol_twins(PyObject* module);
+bool add_date_twins(PyObject* module);
 
 }  // namespace quill::np
