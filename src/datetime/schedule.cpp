@@ -1,0 +1,187 @@
+#include "datetime/schedule.hpp"
+
+#include <algorithm>
+#include <string>
+
+#include "errors.hpp"
+
+namespace quill {
+
+namespace {
+
+// A calendar's rule decides by weekday alone (neither rule has holidays), so
+// one week of answers is the whole rule. 1900-01-01, serial 2, is a Monday.
+std::uint8_t week_mask_of(const CalendarRule& rule) {
+    std::uint8_t mask = 0;
+    for (int w = 0; w < 7; ++w) {
+        if (rule.is_business_day(Date::from_serial(2 + w))) mask = static_cast<std::uint8_t>(mask | (1u << w));
+    }
+    return mask;
+}
+
+std::string date_text(std::int64_t serial) { return Date::from_serial(serial).to_string(); }
+
+// Days from `serial` to the last day of its month (0 on that day), by the
+// era arithmetic of proleptic Gregorian dates; every valid serial gives a
+// positive day count from 0000-03-01 and so stays unsigned.
+std::int32_t days_to_month_end(std::int32_t serial) noexcept {
+    const auto z = static_cast<std::uint32_t>(serial + 693899);  // days since 0000-03-01
+    const std::uint32_t era = z / 146097;
+    const std::uint32_t doe = z - era * 146097;
+    const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const std::uint32_t mp = (5 * doy + 2) / 153;  // March is 0
+    const std::uint32_t day = doy - (153 * mp + 2) / 5 + 1;
+    const std::uint32_t month = mp < 10 ? mp + 3 : mp - 9;
+    const std::uint32_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    static constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const std::uint32_t length = lengths[month - 1] + (month == 2 && leap ? 1u : 0u);
+    return static_cast<std::int32_t>(length - day);
+}
+
+}  // namespace
+
+BusinessDays::BusinessDays(const CalendarRule& rule, const std::vector<std::int32_t>& holidays)
+    : week_mask_(week_mask_of(rule)) {
+    if (holidays.empty()) return;
+    const auto [lo, hi] = std::minmax_element(holidays.begin(), holidays.end());
+    first_holiday_ = *lo;
+    span_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(*hi) - *lo) + 1;
+    holidays_.assign(static_cast<std::size_t>((span_ + 63) / 64), 0);
+    for (const std::int32_t h : holidays) {
+        const auto offset = static_cast<std::uint64_t>(h - first_holiday_);
+        holidays_[offset >> 6] |= std::uint64_t{1} << (offset & 63);
+    }
+}
+
+std::int32_t BusinessDays::following(std::int32_t serial) const {
+    for (std::int32_t s = serial; s <= Date::max_serial; ++s) {
+        if (is_business_day(s)) return s;
+    }
+    fail("No business day on or after " + date_text(serial) + " up to 65535-12-31, the last representable date");
+}
+
+std::int32_t BusinessDays::preceding(std::int32_t serial) const {
+    for (std::int32_t s = serial; s >= Date::min_serial; --s) {
+        if (is_business_day(s)) return s;
+    }
+    fail("No business day on or before " + date_text(serial) + " down to 1899-01-01, the first valid date");
+}
+
+std::int32_t BusinessDays::adjust(std::int32_t serial, BusDayAdj rule) const {
+    switch (rule) {
+        case BusDayAdj::Unadjusted:
+            return serial;
+        case BusDayAdj::Following:
+            return following(serial);
+        case BusDayAdj::Preceding:
+            return preceding(serial);
+        case BusDayAdj::ModFollowing: {
+            // Look no further than the month's end: beyond it the preceding
+            // business day is the answer, even at the end of the date range.
+            const std::int32_t month_end = serial + days_to_month_end(serial);
+            for (std::int32_t s = serial; s <= month_end; ++s) {
+                if (is_business_day(s)) return s;
+            }
+            return preceding(serial);
+        }
+    }
+    throw Error("Unknown business-day adjustment (" + std::to_string(static_cast<int>(rule)) + ")");
+}
+
+namespace {
+
+// The regular dates of a schedule: the anchor plus k tenors for k = 1, 2, ...
+// in direction `dir` (+1 forward, -1 backward), each computed from the anchor
+// so that month ends do not drift, up to and including `limit`. Month and year
+// steps clamp the day to the target month as add_tenor does, or with the
+// end-of-month rule take the month's last day. Every date examined lies in the
+// months between the anchor and the limit, so none leaves the date range and
+// the loop ends after at most one step per day of the span.
+void regular_dates(const Date& anchor, int dir, const Date& limit, const Tenor& tenor, bool end_of_month,
+                   std::vector<std::int32_t>& out) {
+    const std::int64_t n = tenor.count;
+    const auto beyond = [&](std::int64_t s) { return dir > 0 ? s > limit.serial() : s < limit.serial(); };
+    if (tenor.unit == TenorUnit::D || tenor.unit == TenorUnit::W) {
+        const std::int64_t step = tenor.unit == TenorUnit::W ? 7 * n : n;
+        for (std::int64_t k = 1;; ++k) {
+            const std::int64_t s = anchor.serial() + dir * k * step;
+            if (beyond(s)) return;
+            out.push_back(static_cast<std::int32_t>(s));
+        }
+    }
+    const std::int64_t months = tenor.unit == TenorUnit::Y ? 12 * n : n;
+    const std::int64_t first = std::int64_t{anchor.year()} * 12 + (anchor.month() - 1);
+    const std::int64_t last = std::int64_t{limit.year()} * 12 + (limit.month() - 1);
+    const bool month_ends = end_of_month && anchor.day() == days_in_month(anchor.year(), anchor.month());
+    for (std::int64_t k = 1;; ++k) {
+        const std::int64_t t = first + dir * k * months;
+        if (dir > 0 ? t > last : t < last) return;
+        const auto year = static_cast<std::uint16_t>(t / 12);  // t >= 1899 * 12 here
+        const auto month = static_cast<std::uint8_t>(t % 12 + 1);
+        const std::uint8_t length = days_in_month(year, month);
+        const std::uint8_t day = month_ends ? length : std::min(anchor.day(), length);
+        const std::int32_t s = Date::from_ymd(year, month, day).serial();
+        if (beyond(s)) return;
+        out.push_back(s);
+    }
+}
+
+}  // namespace
+
+std::vector<std::int32_t> make_schedule(const Date& start, const Date& end, const Tenor& tenor,
+                                        const BusinessDays& days, BusDayAdj adj, StubType stub, bool end_of_month) {
+    if (start.serial() >= end.serial()) {
+        throw Error("Schedule start (" + start.to_string() + ") must be before its end (" + end.to_string() + ")");
+    }
+    if (tenor.unit == TenorUnit::B) {
+        throw Error("Schedule tenor (" + tenor.to_string() + ") cannot be in business days; use D, W, M or Y");
+    }
+    if (tenor.count <= 0) {
+        throw Error("Schedule tenor (" + tenor.to_string() + ") must be positive");
+    }
+    if (static_cast<int>(adj) > static_cast<int>(BusDayAdj::ModFollowing)) {
+        throw Error("Unknown business-day adjustment (" + std::to_string(static_cast<int>(adj)) + ")");
+    }
+    std::vector<std::int32_t> dates;
+    switch (stub) {
+        case StubType::FrontShort:
+        case StubType::FrontLong: {
+            dates.push_back(end.serial());
+            regular_dates(end, -1, start, tenor, end_of_month, dates);
+            if (dates.back() != start.serial()) {
+                // A front stub: a long one takes in the short period's end.
+                if (stub == StubType::FrontLong && dates.size() >= 2) dates.pop_back();
+                dates.push_back(start.serial());
+            }
+            std::reverse(dates.begin(), dates.end());
+            break;
+        }
+        case StubType::BackShort:
+        case StubType::BackLong:
+        case StubType::NoStub: {
+            dates.push_back(start.serial());
+            regular_dates(start, 1, end, tenor, end_of_month, dates);
+            if (dates.back() != end.serial()) {
+                if (stub == StubType::NoStub) {
+                    throw Error("Schedule end (" + end.to_string() + ") is not a whole number of " +
+                                tenor.to_string() + " periods after its start (" + start.to_string() +
+                                "); NoStub needs one");
+                }
+                if (stub == StubType::BackLong && dates.size() >= 2) dates.pop_back();
+                dates.push_back(end.serial());
+            }
+            break;
+        }
+        default:
+            throw Error("Unknown stub type (" + std::to_string(static_cast<int>(stub)) + ")");
+    }
+    for (std::int32_t& d : dates) d = days.adjust(d, adj);
+    // Adjustment keeps the order (each rule is monotone), so coinciding
+    // dates are neighbours.
+    dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
+    return dates;
+}
+
+}  // namespace quill
