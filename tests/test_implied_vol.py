@@ -1,0 +1,237 @@
+"""implied_vol inverts BlackScholes.npv: prices come back from the vols it
+returns, vols come back from the prices they make, and it agrees with vollib's
+Let's Be Rational, for single options and for arrays alike."""
+import itertools
+import math
+import warnings
+
+import numpy as np
+import pytest
+
+import quillander as q
+import quillander_numpy as qn
+from support import raises
+
+B = q.BlackScholes
+PUT, CALL = q.PutCallFlag.Put, q.PutCallFlag.Call
+FLAG_MESSAGE = "pc_flag ({}) must be 0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
+
+
+def bits(a):
+    return np.ascontiguousarray(a, dtype=np.float64).view(np.uint64)
+
+
+def grid():
+    """vol 1%..300%, tau 1 day..30 years, strikes -3..+3 standard deviations
+    around the forward, calls and puts, several rates and yields."""
+    vols = [0.01, 0.03, 0.1, 0.2, 0.35, 0.6, 1.0, 1.5, 2.2, 3.0]
+    taus = [1 / 365, 7 / 365, 0.1, 0.5, 1.0, 3.0, 10.0, 30.0]
+    sds = np.linspace(-3.0, 3.0, 13)
+    carries = [(0.0, 0.0), (0.05, 0.02), (-0.01, 0.03), (0.12, 0.0)]
+    rows = [(100.0, math.exp((r - y) * t + z * v * math.sqrt(t)) * 100.0, r, y, t, f, v)
+            for v, t, z, (r, y), f in itertools.product(vols, taus, sds, carries, (0, 1))]
+    cols = np.array(rows).T
+    return (*cols[:5], cols[5].astype(np.int64), cols[6])
+
+
+@pytest.fixture(scope="module")
+def grid_case():
+    spot, strike, rate, div, tau, flag, vol = grid()
+    price = qn.npv(spot, strike, rate, div, tau, flag, vol)
+    return spot, strike, rate, div, tau, flag, vol, price, qn.implied_vol(price, spot, strike, rate, div, tau, flag)
+
+
+def scale_of(spot, strike, rate, div, tau):
+    return spot * np.exp(-div * tau) + strike * np.exp(-rate * tau)
+
+
+def test_grid_price_round_trip(grid_case):
+    spot, strike, rate, div, tau, flag, vol, price, iv = grid_case
+    assert not np.isnan(iv).any()  # every price on the grid has a solution, and it is found
+    back = qn.npv(spot, strike, rate, div, tau, flag, iv)
+    assert np.all(np.abs(back - price) <= 1e-14 * scale_of(spot, strike, rate, div, tau))
+
+
+def test_grid_vol_round_trip(grid_case):
+    spot, strike, rate, div, tau, flag, vol, price, iv = grid_case
+    vega = qn.vega(spot, strike, rate, div, tau, flag, vol)
+    meaningful = vega * vol >= 1e-6 * (spot + strike)
+    assert meaningful.sum() > 0.8 * meaningful.size
+    assert np.all(np.abs(iv[meaningful] / vol[meaningful] - 1.0) <= 1e-8)
+
+
+def test_grid_scalar_path_is_the_ufunc_bit_for_bit(grid_case):
+    spot, strike, rate, div, tau, flag, vol, price, iv = grid_case
+    one_by_one = [qn.implied_vol(*(float(a[i]) for a in (price, spot, strike, rate, div, tau)), int(flag[i]))
+                  for i in range(0, price.size, 7)]
+    assert all(type(v) is float for v in one_by_one)
+    assert np.array_equal(bits(one_by_one), bits(iv[::7]))
+
+
+def test_random_options_all_converge():
+    rng = np.random.default_rng(20240515)
+    n = 10**6
+    vol = np.exp(rng.uniform(math.log(0.01), math.log(3.0), n))
+    tau = np.exp(rng.uniform(math.log(1 / 365), math.log(30.0), n))
+    rate, div = rng.uniform(-0.02, 0.15, n), rng.uniform(0.0, 0.08, n)
+    spot = np.exp(rng.uniform(math.log(1.0), math.log(1e4), n))
+    strike = spot * np.exp((rate - div) * tau + rng.uniform(-3, 3, n) * vol * np.sqrt(tau))
+    flag = rng.integers(0, 2, n)
+    price = qn.npv(spot, strike, rate, div, tau, flag, vol)
+    iv = qn.implied_vol(price, spot, strike, rate, div, tau, flag)
+    assert np.isnan(iv).sum() == 0
+    back = qn.npv(spot, strike, rate, div, tau, flag, iv)
+    assert np.all(np.abs(back - price) <= 1e-14 * scale_of(spot, strike, rate, div, tau))
+    vega = qn.vega(spot, strike, rate, div, tau, flag, vol)
+    meaningful = vega * vol >= 1e-6 * (spot + strike)
+    assert np.all(np.abs(iv[meaningful] / vol[meaningful] - 1.0) <= 1e-8)
+
+
+def test_agrees_with_vollib_on_ordinary_options():
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        from vollib.black_scholes_merton.implied_volatility import implied_volatility
+    rng = np.random.default_rng(7)
+    for _ in range(300):
+        spot, vol = rng.uniform(20, 200), rng.uniform(0.05, 1.0)
+        tau, rate, div = rng.uniform(0.05, 5.0), rng.uniform(-0.01, 0.08), rng.uniform(0.0, 0.05)
+        strike = spot * math.exp((rate - div) * tau + rng.uniform(-2, 2) * vol * math.sqrt(tau))
+        flag = CALL if rng.integers(2) else PUT
+        price = B.npv(spot, strike, rate, div, tau, flag, vol)
+        theirs = implied_volatility(price, spot, strike, tau, rate, div, "c" if flag == CALL else "p")
+        assert abs(qn.implied_vol(price, spot, strike, rate, div, tau, flag) - theirs) <= 1e-6
+
+
+@pytest.mark.parametrize("flag", [CALL, PUT])
+@pytest.mark.parametrize("strike", [60.0, 100.0, 150.0])
+def test_price_at_the_discounted_intrinsic_value_gives_zero(flag, strike):
+    rate, div, tau = 0.03, 0.01, 2.0
+    intrinsic = B.npv(100.0, strike, rate, div, tau, flag, 0.0)
+    v = qn.implied_vol(intrinsic, 100.0, strike, rate, div, tau, flag)
+    assert type(v) is float and v == 0.0 and math.copysign(1.0, v) == 1.0
+    assert math.isnan(qn.implied_vol(math.nextafter(intrinsic, -1.0), 100.0, strike, rate, div, tau, flag))
+    above = qn.implied_vol(math.nextafter(intrinsic, math.inf) + 1e-9, 100.0, strike, rate, div, tau, flag)
+    assert above > 0.0
+
+
+@pytest.mark.parametrize("flag, bound", [(CALL, 100.0 * math.exp(-0.01 * 2.0)), (PUT, 120.0 * math.exp(-0.03 * 2.0))])
+def test_price_at_the_upper_bound_gives_a_vol_that_prices_it(flag, bound):
+    v = qn.implied_vol(bound, 100.0, 120.0, 0.03, 0.01, 2.0, flag)
+    scale = 100.0 * math.exp(-0.01 * 2.0) + 120.0 * math.exp(-0.03 * 2.0)
+    assert math.isfinite(v) and abs(B.npv(100.0, 120.0, 0.03, 0.01, 2.0, flag, v) - bound) <= 1e-14 * scale
+    assert math.isnan(qn.implied_vol(math.nextafter(bound, math.inf), 100.0, 120.0, 0.03, 0.01, 2.0, flag))
+
+
+NAN = math.nan
+NO_SOLUTION = [
+    pytest.param((101.0, 100.0, 100.0, 0.0, 0.0, 1.0, CALL), id="call above spot"),
+    pytest.param((95.0, 100.0, 90.0, 0.03, 0.0, 1.0, PUT), id="put above discounted strike"),
+    pytest.param((5.0, 100.0, 90.0, 0.0, 0.0, 1.0, CALL), id="call below intrinsic"),
+    pytest.param((5.0, 100.0, 110.0, 0.0, 0.0, 1.0, PUT), id="put below intrinsic"),
+    pytest.param((-1e-300, 100.0, 150.0, 0.0, 0.0, 1.0, CALL), id="negative price"),
+    pytest.param((NAN, 100.0, 100.0, 0.0, 0.0, 1.0, CALL), id="NaN price"),
+    pytest.param((5.0, 100.0, 100.0, 0.0, 0.0, 0.0, CALL), id="tau zero"),
+    pytest.param((5.0, 100.0, 100.0, 0.0, 0.0, -1.0, CALL), id="tau negative"),
+    pytest.param((5.0, -100.0, 100.0, 0.0, 0.0, 1.0, CALL), id="negative spot"),
+    pytest.param((5.0, 100.0, -100.0, 0.0, 0.0, 1.0, PUT), id="negative strike"),
+    pytest.param((5.0, NAN, 100.0, 0.0, 0.0, 1.0, CALL), id="NaN spot"),
+    pytest.param((5.0, 100.0, NAN, 0.0, 0.0, 1.0, CALL), id="NaN strike"),
+    pytest.param((5.0, 100.0, 100.0, NAN, 0.0, 1.0, CALL), id="NaN rate"),
+    pytest.param((5.0, 100.0, 100.0, 0.0, NAN, 1.0, CALL), id="NaN yield"),
+    pytest.param((5.0, 100.0, 100.0, 0.0, 0.0, NAN, CALL), id="NaN tau"),
+    pytest.param((5.0, 100.0, 100.0, 0.0, 0.0, math.inf, CALL), id="infinite tau"),
+    pytest.param((5.0, math.inf, 100.0, 0.0, 0.0, 1.0, CALL), id="infinite spot"),
+    pytest.param((math.inf, 100.0, 100.0, 0.0, 0.0, 1.0, CALL), id="infinite price"),
+    pytest.param((5.0, 0.0, 100.0, 0.0, 0.0, 1.0, CALL), id="zero spot, call above nothing"),
+    pytest.param((50.0, 100.0, 0.0, 0.0, 0.0, 1.0, PUT), id="zero strike, put above nothing"),
+]
+
+
+@pytest.mark.parametrize("args", NO_SOLUTION)
+def test_no_solution_is_nan_never_an_exception(args):
+    v = qn.implied_vol(*args)
+    assert type(v) is float and math.isnan(v)
+    array = qn.implied_vol(*(np.array([a]) if i < 6 else np.array([int(a)]) for i, a in enumerate(args)))
+    assert array.dtype == np.float64 and math.isnan(array[0])
+
+
+def test_zero_spot_or_strike_at_the_bound_gives_zero():
+    assert qn.implied_vol(0.0, 0.0, 100.0, 0.0, 0.0, 1.0, CALL) == 0.0
+    assert qn.implied_vol(100.0, 100.0, 0.0, 0.0, 0.0, 1.0, CALL) == 0.0
+
+
+@pytest.mark.parametrize("flag", [2, -1, 10**30])
+def test_bad_flag_raises_the_ufunc_error(flag):
+    message = FLAG_MESSAGE.format(flag)
+    if abs(flag) < 2**63:
+        raises(ValueError, message, lambda: qn.implied_vol(10.0, 100.0, 100.0, 0.0, 0.0, 1.0, flag))
+        raises(ValueError, message, lambda: qn.implied_vol_ufunc(10.0, 100.0, 100.0, 0.0, 0.0, 1.0, flag))
+    else:  # beyond int64: NumPy's own refusal, the same from both
+        with pytest.raises(OverflowError):
+            qn.implied_vol(10.0, 100.0, 100.0, 0.0, 0.0, 1.0, flag)
+
+
+@pytest.mark.parametrize("args", [("1", 100.0, 100.0, 0.0, 0.0, 1.0, 1), (1.0, 100.0, 100.0, 0.0, 0.0, 1.0, "c"),
+                                  (1.0, 100.0, 100.0, 0.0, 0.0, 1.0)])
+def test_wrong_types_raise_type_error(args):
+    with pytest.raises(TypeError):
+        qn.implied_vol(*args)
+
+
+def test_scalar_inputs_and_result_types():
+    price = B.npv(100.0, 110.0, 0.02, 0.01, 0.75, CALL, 0.3)
+    v = qn.implied_vol(price, 100, 110, 0.02, 0.01, 0.75, CALL)
+    assert type(v) is float and abs(v - 0.3) < 1e-12
+    assert qn.implied_vol(price, 100, 110, 0.02, 0.01, 0.75, 1) == v
+    # NumPy scalars and bools are NumPy's business: a NumPy scalar back.
+    assert type(qn.implied_vol(np.float64(price), 100, 110, 0.02, 0.01, 0.75, 1)) is np.float64
+    assert qn.implied_vol(np.float64(price), 100, 110, 0.02, 0.01, 0.75, True) == v
+
+
+def test_broadcasting_keywords_and_object_flags():
+    spot, rate, div, tau = 100.0, 0.01, 0.0, 0.5
+    strikes = np.linspace(80.0, 120.0, 9)
+    flags = np.array([CALL, PUT], dtype=object)[:, None]
+    prices = qn.npv(spot, strikes, rate, div, tau, flags, 0.25)
+    iv = qn.implied_vol(prices, spot, strikes, rate, div, tau, flags)
+    assert iv.shape == (2, 9) and np.allclose(iv, 0.25, rtol=0, atol=1e-12)
+    out = np.full((2, 9), -1.0)
+    where = np.arange(9) % 2 == 0
+    assert qn.implied_vol(prices, spot, strikes, rate, div, tau, np.array([[1], [0]]), out=out, where=where) is out
+    assert np.array_equal(bits(out[:, where]), bits(iv[:, where])) and np.all(out[:, ~where] == -1.0)
+
+
+def test_thread_count_does_not_change_bits(grid_case):
+    spot, strike, rate, div, tau, flag, vol, price, iv = grid_case
+    before = qn.get_num_threads()
+    try:
+        qn.set_num_threads(1)
+        assert np.array_equal(bits(qn.implied_vol(price, spot, strike, rate, div, tau, flag)), bits(iv))
+    finally:
+        qn.set_num_threads(before)
+
+
+def test_dask_and_pandas_pass_through():
+    da = pytest.importorskip("dask.array")
+    pd = pytest.importorskip("pandas")
+    strikes = np.linspace(70.0, 130.0, 31)
+    prices = qn.npv(100.0, strikes, 0.02, 0.0, 1.0, 1, 0.2)
+    expected = qn.implied_vol(prices, 100.0, strikes, 0.02, 0.0, 1.0, 1)
+    lazy = qn.implied_vol(da.from_array(prices, chunks=8), 100.0, strikes, 0.02, 0.0, 1.0, 1)
+    assert isinstance(lazy, da.Array)
+    assert np.array_equal(bits(lazy.compute()), bits(expected))
+    series = qn.implied_vol(pd.Series(prices, index=strikes), 100.0, strikes, 0.02, 0.0, 1.0, 1)
+    assert isinstance(series, pd.Series) and list(series.index) == list(strikes)
+    assert np.array_equal(bits(series.to_numpy()), bits(expected))
+
+
+def test_each_element_is_the_scalar_call():
+    rng = np.random.default_rng(3)
+    price = rng.uniform(0.0, 40.0, 200)
+    args = (rng.uniform(50, 150, 200), rng.uniform(50, 150, 200), 0.02, 0.01, rng.uniform(0.01, 3.0, 200))
+    flag = rng.integers(0, 2, 200)
+    array = qn.implied_vol(price, *args, flag)
+    scalar = [qn.implied_vol(float(price[i]), float(args[0][i]), float(args[1][i]), 0.02, 0.01, float(args[4][i]),
+                             int(flag[i])) for i in range(200)]
+    assert np.array_equal(bits(array), bits(scalar))
+    assert np.isnan(array).any() and not np.isnan(array).all()  # both kinds of answer are covered
