@@ -16,9 +16,11 @@ from harness import measure  # noqa: E402
 
 
 def main(argv: list[str]) -> int:
-    cases = []
+    cases, reports = [], []
     for path in sorted(HERE.glob("bench_*.py")):
-        cases.extend(importlib.import_module(path.stem).CASES)
+        module = importlib.import_module(path.stem)
+        cases.extend(module.CASES)
+        reports.extend(getattr(module, "REPORTS", []))  # figures that are not times, printed after the table
     if argv:
         cases = [c for c in cases if any(a in c.name for a in argv)]
     print(f"Python {platform.python_version()} on {platform.machine()} ({platform.processor() or 'unknown cpu'})")
@@ -31,6 +33,10 @@ def main(argv: list[str]) -> int:
         peer_ns = f"{theirs:9.1f}" if theirs else "        -"
         target = f"{case.target:6.2f}" if case.target else "     -"
         print(f"| {case.name:<44} | {ours:13.1f} | {case.peer:<42} | {peer_ns} | {ratio} | {target} |", flush=True)
+    for report in reports:
+        if not argv or any(a in report.__name__.replace("_", " ") for a in argv):
+            for line in report():
+                print(line, flush=True)
     return 0
 
 
