@@ -200,6 +200,9 @@ bool initialise(PyObject* module) {
         if (!add_new(module, def->ml_name, PyCMethod_New(def, module, name.get(), nullptr))) return false;
     }
     return add_maths_twins(module) && add_black_scholes_twins(module) && add_date_twins(module) &&
+           add_tenor_twins(module) && add_calendar_twins(module) && add_day_counter_twins(module) &&
+           add_interpolator_twins(module) && add_yield_curve_twins(module) &&
+           add_black_scholes_dates_twins(module) &&
            add_implied_vol_twins(module) && add_schedule_twins(module);
 }
 

@@ -1,0 +1,171 @@
+// Array form of Date.add_tenor: each date plus a tenor (one text, one Tenor,
+// or an array of texts broadcast against the dates).
+#include <algorithm>
+#include <string>
+
+#include "datetime/tenor.hpp"
+#include "numpy/dates.hpp"
+#include "numpy/twins.hpp"
+#include "python/ref.hpp"
+
+namespace quill::np {
+namespace {
+
+// Tenors packed in int32 as count * 8 + unit, so that they broadcast like any
+// other operand.
+struct Tenors : Operand {};
+
+std::int32_t pack(const Tenor& t) { return static_cast<std::int32_t>(t.count) * 8 + static_cast<std::int32_t>(t.unit); }
+Tenor unpack(std::int32_t v) {
+    return {static_cast<std::int16_t>(v >> 3), static_cast<TenorUnit>(v & 7)};
+}
+
+}  // namespace
+}  // namespace quill::np
+
+namespace quill::py {
+
+// A tenor text, a Tenor, or an array of texts (or Tenors). Every text is
+// parsed before any date is touched; a bad one raises the parser's ValueError.
+template <>
+struct Arg<np::Tenors> {
+    np::Tenors v;
+    bool load(PyObject* o) {
+        try {
+            return load_tenors(o);
+        } catch (const PythonError&) {
+            return false;
+        } catch (const Error& e) {
+            raise_error(e.message());
+            return false;
+        }
+    }
+    const np::Tenors& get() const { return v; }
+
+private:
+    static bool one(PyObject* item, std::int32_t& out) {
+        if (Py_IS_TYPE(item, PyClass<Tenor>::type)) {
+            out = np::pack(reinterpret_cast<Obj<Tenor>*>(item)->value);
+            return true;
+        }
+        std::string_view text;
+        if (!load_text(item, text)) return false;
+        out = np::pack(parse_tenor(text));
+        return true;
+    }
+
+    bool load_tenors(PyObject* o) {
+        if (PyUnicode_Check(o) || Py_IS_TYPE(o, PyClass<Tenor>::type) || !(PySequence_Check(o) || PyObject_CheckBuffer(o) ||
+                                                                            PyArray_Check(o))) {
+            std::int32_t packed;
+            if (!one(o, packed)) return false;
+            v.reset(np::new_array({}, NPY_INT32));
+            *static_cast<std::int32_t*>(PyArray_DATA(v.array())) = packed;
+            return true;
+        }
+        PyObject* objects = PyArray_FromAny(o, PyArray_DescrFromType(NPY_OBJECT), 0, 0, NPY_ARRAY_CARRAY_RO, nullptr);
+        if (objects == nullptr) return false;
+        Ref keep(objects);
+        auto* oa = reinterpret_cast<PyArrayObject*>(objects);
+        const std::vector<npy_intp> shape(PyArray_DIMS(oa), PyArray_DIMS(oa) + PyArray_NDIM(oa));
+        v.reset(np::new_array(shape, NPY_INT32));
+        auto* const* items = static_cast<PyObject* const*>(PyArray_DATA(oa));
+        auto* target = static_cast<std::int32_t*>(PyArray_DATA(v.array()));
+        for (npy_intp i = 0, n = PyArray_SIZE(oa); i < n; ++i) {
+            try {
+                if (one(items[i] == nullptr ? Py_None : items[i], target[i])) continue;
+            } catch (const Error& e) {
+                np::raise_at(np::FirstError::Kind::value, e.message(), i, shape);
+            }
+            PyObject* exc = PyErr_GetRaisedException();
+            Ref text(PyObject_Str(exc));
+            const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+            if (utf8 != nullptr) {
+                PyErr_SetString(reinterpret_cast<PyObject*>(Py_TYPE(exc)), (std::string(utf8) + np::at_index(i, shape)).c_str());
+            }
+            Py_DECREF(exc);
+            return false;
+        }
+        return true;
+    }
+};
+
+}  // namespace quill::py
+
+namespace quill::np {
+namespace {
+
+// The day of `days` plus `t`, or nat when the library's own call must decide
+// (a business-day tenor, a result outside the range).
+std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
+    std::int64_t r;
+    switch (t.unit) {
+        case TenorUnit::D:
+            r = days + t.count;
+            break;
+        case TenorUnit::W:
+            r = days + 7 * static_cast<std::int64_t>(t.count);
+            break;
+        case TenorUnit::M:
+        case TenorUnit::Y: {
+            const Civil c = civil_from_days(days);
+            std::int64_t year = c.year;
+            unsigned month = c.month;
+            if (t.unit == TenorUnit::M) {
+                const std::int64_t k = static_cast<std::int64_t>(month) - 1 + t.count;
+                if (k < -32768 || k > 32767) return nat;
+                const std::int64_t q = k >= 0 ? k / 12 : -((-k + 11) / 12);
+                month = static_cast<unsigned>(k - 12 * q + 1);
+                year += q;
+            } else {
+                year += t.count;
+            }
+            if (year < 1899 || year > 65535) return nat;
+            r = days_from_civil(year, month, std::min(c.day, month_length(year, month)));
+            break;
+        }
+        default:
+            return nat;
+    }
+    return r < min_days || r > max_days ? nat : r;
+}
+
+PyObject* add_tenor_twin(const DateArray& dates, const Tenors& tenors) {
+    DateArray& d = const_cast<DateArray&>(dates);
+    Tenors& t = const_cast<Tenors&>(tenors);
+    const Broadcast b{&d, &t};
+    PyArrayObject* out = new_days(b.shape);
+    py::Ref keep(reinterpret_cast<PyObject*>(out));
+    const std::int64_t* in = d.days();
+    const std::int32_t* packed = t.data<std::int32_t>();
+    const npy_intp sd = Broadcast::step(d, b.size), st = Broadcast::step(t, b.size);
+    auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
+    FirstError error;
+    for_elements(b.size, 16384, error, [&](std::int64_t i) {
+        const std::int64_t day = in[i * sd];
+        if (day == nat) {
+            result[i] = nat;
+            return;
+        }
+        const Tenor tenor = unpack(packed[i * st]);
+        const std::int64_t r = shifted(day, tenor);
+        // Outside the fast path the library itself answers, or fails.
+        result[i] = r != nat ? r : add_tenor(date_of_days(day), tenor).serial() - epoch_serial;
+    });
+    if (error.any()) error.raise(b.shape);
+    return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
+}
+
+PyMethodDef defs[] = {
+    py::function<"add_tenor(dates, t)\n--\n\n"
+                 "Date.add_tenor of each date as datetime64[D]: t is a tenor text such as \"3M\", a\n"
+                 "Tenor, or an array of texts broadcast against the dates. NaT stays NaT.",
+                 &add_tenor_twin>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+}  // namespace
+
+bool add_tenor_twins(PyObject* m) { return add_functions(m, defs); }
+
+}  // namespace quill::np
