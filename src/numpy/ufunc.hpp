@@ -13,6 +13,8 @@
 // functions do not report them either.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -160,6 +162,14 @@ struct Out<std::optional<R>> {
     }
 };
 
+// A library function may also have a form over contiguous blocks of elements,
+// with the same bits and more speed: Batch<F>::run(n, inputs..., outputs)
+// with one array per parameter and one output array per result field.
+template <auto F>
+struct Batch {
+    static constexpr bool exists = false;
+};
+
 template <class F>
 struct Signature;
 template <class R, class... A>
@@ -213,8 +223,62 @@ struct Kernel {
         }
     }
 
+    // Hands blocks of elements to the function's block form: contiguous
+    // doubles are read in place, a broadcast scalar is converted once, other
+    // inputs are gathered; results go in place when the output is contiguous.
+    template <std::size_t... I>
+    static void blocks(const Context& c, std::int64_t begin, std::int64_t end, std::index_sequence<I...>) {
+        constexpr std::int64_t size = 64;
+        std::tuple<std::array<std::tuple_element_t<I, Args>, size>...> in;
+        const void* src[sizeof...(I)] = {};
+        double out[nout][size];
+        double* outs[nout];
+        for (std::int64_t base = begin; base < end; base += size) {
+            const std::int64_t count = std::min(size, end - base);
+            bool ok = true;
+            (
+                [&] {
+                    using A = std::tuple_element_t<I, Args>;
+                    const npy_intp step = c.steps[I];
+                    const char* p = c.data[I] + base * step;
+                    if constexpr (std::same_as<A, double>) {
+                        if (step == static_cast<npy_intp>(sizeof(double))) {
+                            src[I] = p;
+                            return;
+                        }
+                    }
+                    if (step == 0 && base != begin) return;  // converted with the first block
+                    const std::int64_t todo = step == 0 ? size : count;
+                    for (std::int64_t j = 0; j < todo; ++j, p += step) {
+                        if (!ok || !Lane<A>::read(p, std::get<I>(in)[j], S.params[I], base + j, *c.error)) {
+                            ok = false;
+                            return;
+                        }
+                    }
+                    src[I] = std::get<I>(in).data();
+                }(),
+                ...);
+            if (!ok) return;
+            for (int k = 0; k < nout; ++k) {
+                outs[k] = c.steps[nin + k] == static_cast<npy_intp>(sizeof(double))
+                              ? reinterpret_cast<double*>(c.data[nin + k] + base * c.steps[nin + k])
+                              : out[k];
+            }
+            Batch<F>::run(static_cast<std::size_t>(count), static_cast<const std::tuple_element_t<I, Args>*>(src[I])..., outs);
+            for (int k = 0; k < nout; ++k) {
+                if (outs[k] != out[k]) continue;
+                char* p = c.data[nin + k] + base * c.steps[nin + k];
+                for (std::int64_t j = 0; j < count; ++j, p += c.steps[nin + k]) std::memcpy(p, &out[k][j], sizeof(double));
+            }
+        }
+    }
+
     static void chunk(void* ctx, std::int64_t begin, std::int64_t end) {
-        elements(*static_cast<const Context*>(ctx), begin, end, std::make_index_sequence<nin>{});
+        if constexpr (Batch<F>::exists) {
+            blocks(*static_cast<const Context*>(ctx), begin, end, std::make_index_sequence<nin>{});
+        } else {
+            elements(*static_cast<const Context*>(ctx), begin, end, std::make_index_sequence<nin>{});
+        }
     }
 
     static void compute(char* const* data, const npy_intp* steps, npy_intp n, LoopError& error) {

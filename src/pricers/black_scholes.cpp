@@ -1,6 +1,8 @@
 #include "pricers/black_scholes.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "maths/functions.hpp"
@@ -294,6 +296,82 @@ std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, do
 
     if (value.failed) return std::nullopt;
     return BlackScholesMetrics{v0, delta, gamma, vega, theta, rho_r, rho_q};
+}
+
+// ---------------------------------------------------------------- many options
+//
+// In passes over a block rather than option by option: the processor then
+// overlaps the logarithms, exponentials and error functions of neighbouring
+// options, which one option's dependent chain does not let it do. Each option
+// still meets exactly the single-option functions' operations, in their order.
+
+namespace {
+
+constexpr std::size_t block = 64;
+
+struct Block {
+    Model m[block];
+    bool valid[block];
+    double cdf_d1[block];
+    double cdf_d2[block];
+
+    // The model of each option, then the normal cdf of both arguments of all.
+    std::size_t prepare(std::size_t base, std::size_t n, const double* spot, const double* strike, const double* rate,
+                        const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
+                        const double* vol) noexcept {
+        const std::size_t count = std::min(block, n - base);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t k = base + i;
+            valid[i] = !refused(spot[k], strike[k], vol[k]);
+            m[i] = model(spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], vol[k]);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            cdf_d1[i] = cdf(m[i].d1, m[i].chi);
+            cdf_d2[i] = cdf(m[i].d2, m[i].chi);
+        }
+        return count;
+    }
+};
+
+constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
+void npv_many(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
+              const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
+    Block b;
+    for (std::size_t base = 0; base < n; base += block) {
+        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t k = base + i;
+            out[k] = b.valid[i] ? npv_of(b.m[i], spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
+        }
+    }
+}
+
+void get_metrics_many(std::size_t n, const double* spot, const double* strike, const double* rate,
+                      const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
+                      double* const out[7]) noexcept {
+    Block b;
+    double pdf_d1[block];
+    for (std::size_t base = 0; base < n; base += block) {
+        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        for (std::size_t i = 0; i < count; ++i) pdf_d1[i] = pdf(b.m[i].d1);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t k = base + i;
+            const Model& m = b.m[i];
+            const bool ok = b.valid[i];
+            out[0][k] = ok ? npv_of(m, spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
+            out[1][k] = ok ? delta_of(m, b.cdf_d1[i]) : no_value;
+            out[2][k] = ok ? gamma_impl(spot[k], vol[k], m.sqrt_tau, m.df_q, pdf_d1[i]) : no_value;
+            out[3][k] = ok ? vega_of(m, spot[k], pdf_d1[i]) : no_value;
+            out[4][k] = ok ? theta_of(m, spot[k], strike[k], rate[k], div_yield[k], vol[k], pdf_d1[i], b.cdf_d1[i],
+                                      b.cdf_d2[i])
+                           : no_value;
+            out[5][k] = ok ? rho_r_of(m, strike[k], b.cdf_d2[i]) : no_value;
+            out[6][k] = ok ? rho_q_of(m, spot[k], b.cdf_d1[i]) : no_value;
+        }
+    }
 }
 
 }  // namespace quill::black_scholes

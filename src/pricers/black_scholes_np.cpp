@@ -21,6 +21,26 @@ struct Out<BlackScholesMetrics> {
     }
 };
 
+template <>
+struct Batch<&black_scholes::npv> {
+    static constexpr bool exists = true;
+    static void run(std::size_t n, const double* spot, const double* strike, const double* rate,
+                    const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
+                    double* const* out) {
+        black_scholes::npv_many(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out[0]);
+    }
+};
+
+template <>
+struct Batch<&black_scholes::get_metrics> {
+    static constexpr bool exists = true;
+    static void run(std::size_t n, const double* spot, const double* strike, const double* rate,
+                    const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
+                    double* const* out) {
+        black_scholes::get_metrics_many(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+    }
+};
+
 namespace {
 
 namespace bs = quill::black_scholes;
