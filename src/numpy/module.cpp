@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "datetime/calendar.hpp"
 #include "datetime/date.hpp"
@@ -151,6 +153,93 @@ bool adopt_failure_class(PyObject* q) {
     return panic;
 }
 
+// The value inside an object of the scalar module's class T, or null (with
+// the mismatch raised) when the object is not of that class.
+template <class T>
+const T* value_of(PyObject* o) {
+    if (o == nullptr) return nullptr;
+    if (!Py_IS_TYPE(o, py::PyClass<T>::type)) {
+        mismatch(py::PyClass<T>::name);
+        return nullptr;
+    }
+    return &reinterpret_cast<py::Obj<T>*>(o)->value;
+}
+
+// A float answered by the scalar module, compared bit for bit with ours.
+bool same_float(PyObject* answer, double ours, const char* what) {
+    if (answer == nullptr) return false;
+    const double theirs = PyFloat_AsDouble(answer);
+    Py_DECREF(answer);
+    if (theirs == -1.0 && PyErr_Occurred()) return false;
+    if (std::memcmp(&theirs, &ours, sizeof ours) != 0) {
+        mismatch(std::string(what) + " values");
+        return false;
+    }
+    return true;
+}
+
+// The receivers of the array twins (calendars, day counters, tenors,
+// interpolators, curves), made through the public API, read directly and
+// asked the same questions both ways.
+bool probe_receivers(PyObject* q, PyObject* date) {
+    py::Ref cal(PyObject_CallMethod(q, "Calendar", "s", "QD_WEEK"));
+    const Calendar* c = value_of<Calendar>(cal.get());
+    if (c == nullptr) return false;
+    py::Ref weekend(PyObject_CallMethod(cal.get(), "is_weekend", "O", date));
+    if (!weekend) return false;
+    if (std::string_view(c->rule().get_name()) != "QD_WEEK" ||
+        (weekend.get() == Py_True) != c->rule().is_weekend(Date::from_ymd(2024, 2, 29))) {
+        mismatch("Calendar values");
+        return false;
+    }
+    py::Ref later(PyNumber_Add(date, py::Ref(PyLong_FromLong(400)).get()));
+    if (!later) return false;
+    py::Ref dc(PyObject_CallMethod(q, "DayCounter", "s", "Act360"));
+    const DayCounter* counter = value_of<DayCounter>(dc.get());
+    if (counter == nullptr || *counter != DayCounter::Act360 ||
+        !same_float(PyObject_CallMethod(dc.get(), "get_dcf", "OO", date, later.get()),
+                    year_fraction(*counter, Date::from_serial(45351), Date::from_serial(45751)), "DayCounter")) {
+        if (!PyErr_Occurred()) mismatch("DayCounter values");
+        return false;
+    }
+    py::Ref tenor(PyObject_CallMethod(q, "Tenor", "s", "-3M"));
+    const Tenor* t = value_of<Tenor>(tenor.get());
+    if (t == nullptr) return false;
+    if (t->count != -3 || t->unit != TenorUnit::M) {
+        mismatch("Tenor values");
+        return false;
+    }
+    py::Ref interp_type(PyObject_GetAttrString(q, "InterpType"));
+    py::Ref extrap_type(PyObject_GetAttrString(q, "ExtrapType"));
+    py::Ref geometric(interp_type ? PyObject_GetAttrString(interp_type.get(), "Geometric") : nullptr);
+    py::Ref flat(extrap_type ? PyObject_GetAttrString(extrap_type.get(), "Flat") : nullptr);
+    if (!geometric || !flat) return false;
+    py::Ref interp(PyObject_CallMethod(q, "Interpolator", "[ddd][ddd]OO", 0.0, 1.0, 2.0, 1.0, 0.5, 0.2, geometric.get(),
+                                       flat.get()));
+    const Interpolator* i = value_of<Interpolator>(interp.get());
+    if (i == nullptr || i->nodes_x().size() != 3 ||
+        !same_float(PyObject_CallMethod(interp.get(), "interpolate", "d", 0.7), i->interpolate(0.7), "Interpolator")) {
+        if (!PyErr_Occurred()) mismatch("Interpolator values");
+        return false;
+    }
+    py::Ref curve_class(PyObject_GetAttrString(q, "YieldCurve"));
+    py::Ref act365(dc ? PyObject_CallMethod(q, "DayCounter", "s", "Act365") : nullptr);
+    if (!curve_class || !act365) return false;
+    py::Ref curve(PyObject_CallMethod(curve_class.get(), "create_noded", "OO[OO][dd]O", date, act365.get(), date,
+                                      later.get(), 1.0, 0.97, geometric.get()));
+    const YieldCurve* y = value_of<YieldCurve>(curve.get());
+    if (y == nullptr) return false;
+    py::Ref middle(PyNumber_Add(date, py::Ref(PyLong_FromLong(100)).get()));
+    if (!middle) return false;
+    if (y->model().curve_date().serial() != 45351 ||
+        !same_float(PyObject_CallMethod(curve.get(), "get_df", "O", middle.get()),
+                    y->model().df(Date::from_serial(45451)), "YieldCurve")) {
+        if (!PyErr_Occurred()) mismatch("YieldCurve values");
+        return false;
+    }
+    return true;
+}
+
 // Values made through the scalar module's public API read back the same here.
 bool probe_values(PyObject* q) {
     py::Ref date_class(PyObject_GetAttrString(q, "Date"));
@@ -166,7 +255,7 @@ bool probe_values(PyObject* q) {
         mismatch("Date values");
         return false;
     }
-    return true;
+    return probe_receivers(q, date.get());
 }
 
 long set_threads(std::int32_t n) {
