@@ -136,7 +136,7 @@ double log_ratio(double g, double target, double log_target) noexcept {
 // first derivative (nu = -g / g') and its second and third derivatives over
 // its first.
 double householder3(double nu, double h2, double h3) noexcept {
-    return nu * (1.0 + 0.5 * h2 * nu) / (1.0 + nu * (h2 + h3 * nu / 6.0));
+    return nu * (1.0 + 0.5 * h2 * nu) / (1.0 + nu * (h2 + h3 * nu * (1.0 / 6.0)));
 }
 
 }  // namespace
@@ -225,9 +225,10 @@ double implied_vol(double price, double spot, double strike, double rate, double
         // Householder on the transformed objective, in vol: the derivatives
         // in s times powers of sqrt(tau).
         const double s = p.s;
-        const double c = xx / (s * s * s) - 0.25 * s;
+        const double xx_s3 = xx / (s * s * s);
+        const double c = xx_s3 - 0.25 * s;
         const double h2 = c * pricer.sqrt_tau;
-        const double h3 = (c * c - 3.0 * xx / (s * s * s * s) - 0.25) * tau;
+        const double h3 = (c * c - 3.0 * xx_s3 / s - 0.25) * tau;
         double next;
         if (plain) {
             next = vol + householder3(-miss / p.vega, h2, h3);
