@@ -350,6 +350,73 @@ ERRORS = {
     **with_pyplot("pyplot missing", None, lambda: q.plot_function(SAMPLE, 0.0, 1.0)),
 }
 
+# ---------------------------------------------------------------- the array module
+
+qn = pytest.importorskip("quillander_numpy")
+np = pytest.importorskip("numpy")
+QN_FUNCTIONS = [getattr(qn, n) for n in ("exp", "ln", "log10", "log2", "pow2", "sqrt", "sin", "cos", "tan", "erf",
+                                         "erfc", "erf_inv", "erfc_inv")]
+QN_PUBLIC = [getattr(qn, n) for n in qn.__all__]
+SPOTS = np.linspace(80.0, 120.0, 16)
+FLAG_INTS = np.array([0, 1] * 8)
+FLAG_OBJECTS = np.array([CALL, 0] * 8, dtype=object)
+BAD_FLAGS = np.array([1] * 15 + [2])
+WRONG_FLAG_OBJECTS = np.array([CALL, MONDAY], dtype=object)
+HUGE_FLAG_OBJECTS = np.array([CALL, BIG], dtype=object)
+OUT = np.empty(16)
+OUTS = tuple(np.empty(16) for _ in range(7))
+MASK = np.array([True, False] * 8)
+WIDE = np.linspace(0.5, 1.5, 40_000)  # enough for several chunks on the worker threads
+WIDE_BAD_FLAGS = np.ones(9000, dtype=np.int64)
+WIDE_BAD_FLAGS[[0, 8999]] = 3
+TEXTS = np.array(["1.0", "2.0"])
+TOO_LONG = np.ones(5)
+HUGE = np.broadcast_to(0.0, (2**40,))
+WATCHED += [*QN_PUBLIC, SPOTS, FLAG_INTS, FLAG_OBJECTS, BAD_FLAGS, WRONG_FLAG_OBJECTS, HUGE_FLAG_OBJECTS, OUT,
+            *OUTS, MASK, WIDE, WIDE_BAD_FLAGS, TEXTS, TOO_LONG, HUGE]
+
+
+def on_threads(n, fn):
+    def call():
+        previous = qn.set_num_threads(n)
+        try:
+            return fn()
+        finally:
+            qn.set_num_threads(previous)
+    return call
+
+
+SUCCESS.update({
+    "array functions": lambda: [f(SPOTS) for f in QN_FUNCTIONS] + [f(X) for f in QN_FUNCTIONS],
+    "array pricing": lambda: (qn.npv(SPOTS, 100.0, 0.05, 0.01, X, FLAG_INTS, 0.2), qn.theta(*PLAIN),
+                              qn.get_metrics(SPOTS, 100.0, 0.05, 0.01, X, 1, 0.2),
+                              qn.get_metrics_fd(SPOTS, 100.0, 0.05, 0.01, X, FLAG_INTS, 0.2),
+                              qn.delta(-1.0, 100.0, 0.05, 0.01, X, 1, 0.2)),
+    "array pricing with flag objects": lambda: (qn.vega(SPOTS, 100.0, 0.05, 0.01, X, FLAG_OBJECTS, 0.2),
+                                                qn.get_metrics(*PLAIN)),
+    "array out= and where=": lambda: (qn.rho_r(SPOTS, 100.0, 0.05, 0.01, X, 1, 0.2, out=OUT, where=MASK),
+                                      qn.get_metrics(SPOTS, 100.0, 0.05, 0.01, X, 1, 0.2, out=OUTS)),
+    "array closing formulas": lambda: [getattr(qn, n)(*(SPOTS,) * count) for n, count in IMPL.items()],
+    "array thread settings": lambda: (qn.set_num_threads(qn.get_num_threads()), qn.set_num_threads(n=INDEX)),
+    "array loops on worker threads": on_threads(2, lambda: (qn.rho_q_impl(WIDE, WIDE, X, WIDE, WIDE),
+                                                            qn.erfc(WIDE))),
+})
+
+ERRORS.update({
+    "array pc_flag value": lambda: qn.npv(SPOTS, 100.0, 0.05, 0.01, X, BAD_FLAGS, 0.2),
+    "array pc_flag of another class": lambda: qn.npv(SPOTS[:2], 100.0, 0.05, 0.01, X, WRONG_FLAG_OBJECTS, 0.2),
+    "array pc_flag int too large": lambda: qn.gamma(SPOTS[:2], 100.0, 0.05, 0.01, X, HUGE_FLAG_OBJECTS, 0.2),
+    "array pc_flag float": lambda: qn.npv(SPOTS, 100.0, 0.05, 0.01, X, X, 0.2),
+    "array metrics pc_flag value": lambda: qn.get_metrics_fd(SPOTS, 100.0, 0.05, 0.01, X, BAD_FLAGS, 0.2),
+    "array metrics arguments": lambda: qn.get_metrics(X, X),
+    "array metrics keyword": lambda: qn.get_metrics(*PLAIN, out=OUT),
+    "array text": lambda: qn.erf(TEXTS),
+    "array shapes": lambda: qn.npv(SPOTS, TOO_LONG, 0.05, 0.01, X, 1, 0.2),
+    "array too large": lambda: qn.npv(HUGE, 100.0, 0.05, 0.01, X, 1, 0.2),
+    "array thread count": lambda: qn.set_num_threads(0),
+    "array error on worker threads": on_threads(2, lambda: qn.npv(1.0, 1.0, 0.0, 0.0, 1.0, WIDE_BAD_FLAGS, 0.2)),
+})
+
 
 @pytest.mark.parametrize("name", list(SUCCESS) + list(ERRORS))
 def test_repeated_calls_do_not_grow(name):
