@@ -351,8 +351,13 @@ inline double erf_nonnegative(double z, bool complement) noexcept {
 }  // namespace
 
 double erf_kernel(double z, bool complement) noexcept {
+    if (!complement) {
+        // erf is odd: -erf(-z) for z < 0. The value on |z| is positive for
+        // every z != 0, so taking the sign of z negates it exactly, without a
+        // branch on the sign, which random arguments would mispredict.
+        return std::copysign(erf_nonnegative(std::fabs(z), false), z);
+    }
     if (z < 0.0) {
-        if (!complement) return -erf_nonnegative(-z, false);
         if (z < -0.5) return 2.0 - erf_nonnegative(-z, true);
         return 1.0 + erf_nonnegative(-z, false);
     }
