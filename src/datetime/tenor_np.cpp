@@ -2,6 +2,7 @@
 // or an array of texts broadcast against the dates).
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "datetime/tenor.hpp"
 #include "numpy/dates.hpp"
@@ -97,7 +98,7 @@ namespace {
 
 // The day of `days` plus `t`, or nat when the library's own call must decide
 // (a business-day tenor, a result outside the range).
-std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
+inline std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
     std::int64_t r;
     switch (t.unit) {
         case TenorUnit::D:
@@ -110,18 +111,22 @@ std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
         case TenorUnit::Y: {
             const Civil c = civil_from_days(days);
             std::int64_t year = c.year;
-            unsigned month = c.month;
+            std::int64_t month = c.month;
             if (t.unit == TenorUnit::M) {
-                const std::int64_t k = static_cast<std::int64_t>(month) - 1 + t.count;
+                // Months counted from year 0 stay positive for every count, so
+                // the floor division is a plain one.
+                const std::int64_t k = (month - 1) + t.count;
                 if (k < -32768 || k > 32767) return nat;
-                const std::int64_t q = k >= 0 ? k / 12 : -((-k + 11) / 12);
-                month = static_cast<unsigned>(k - 12 * q + 1);
-                year += q;
+                const std::int64_t total = year * 12 + k;
+                if (total < 0) return nat;
+                year = total / 12;
+                month = total - year * 12 + 1;
             } else {
                 year += t.count;
             }
             if (year < 1899 || year > 65535) return nat;
-            r = days_from_civil(year, month, std::min(c.day, month_length(year, month)));
+            const auto m = static_cast<unsigned>(month);
+            r = days_from_civil(year, m, std::min(c.day, month_length(year, m)));
             break;
         }
         default:
@@ -140,19 +145,60 @@ PyObject* add_tenor_twin(const DateArray& dates, const Tenors& tenors) {
     const std::int32_t* packed = t.data<std::int32_t>();
     const npy_intp sd = Broadcast::step(d, b.size), st = Broadcast::step(t, b.size);
     auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
-    FirstError error;
-    for_elements(b.size, 16384, error, [&](std::int64_t i) {
-        const std::int64_t day = in[i * sd];
-        if (day == nat) {
-            result[i] = nat;
-            return;
+    std::atomic<bool> slow{false};
+    std::int64_t first = 0, last = -1;
+    std::vector<std::int64_t> table;
+    if (st == 0 && day_span(in, d.size(), first, last) && last - first + 1 <= b.size / 2) {
+        // One tenor and dates that repeat days: shift each day of the span once.
+        const Tenor tenor = unpack(packed[0]);
+        table.resize(static_cast<std::size_t>(last - first + 1));
+        for_chunks(static_cast<npy_intp>(table.size()), 16384, [&](std::int64_t begin, std::int64_t end) {
+            for (std::int64_t k = begin; k < end; ++k) table[static_cast<std::size_t>(k)] = shifted(first + k, tenor);
+        });
+    }
+    for_chunks(b.size, 16384, [&](std::int64_t begin, std::int64_t end) {
+        bool any = false;
+        if (!table.empty()) {
+            const std::int64_t* shift = table.data() - first;
+            for (std::int64_t i = begin; i < end; ++i) {
+                const std::int64_t day = in[i * sd];
+                const std::int64_t r = day == nat ? nat : shift[day];
+                result[i] = r;
+                any |= r == nat && day != nat;
+            }
+        } else if (st == 0) {  // one tenor for all: a loop the compiler can keep tight
+            const Tenor tenor = unpack(packed[0]);
+            for (std::int64_t i = begin; i < end; ++i) {
+                const std::int64_t day = in[i * sd];
+                const std::int64_t r = day == nat ? nat : shifted(day, tenor);
+                result[i] = r;
+                any |= r == nat && day != nat;
+            }
+        } else {
+            for (std::int64_t i = begin; i < end; ++i) {
+                const std::int64_t day = in[i * sd];
+                const std::int64_t r = day == nat ? nat : shifted(day, unpack(packed[i]));
+                result[i] = r;
+                any |= r == nat && day != nat;
+            }
         }
-        const Tenor tenor = unpack(packed[i * st]);
-        const std::int64_t r = shifted(day, tenor);
-        // Outside the fast path the library itself answers, or fails.
-        result[i] = r != nat ? r : add_tenor(date_of_days(day), tenor).serial() - epoch_serial;
+        if (any) slow.store(true);
     });
-    if (error.any()) error.raise(b.shape);
+    if (slow.load()) {
+        // What the fast path left to the library: the library answers, or
+        // fails (the first such element in order raises).
+        for (npy_intp i = 0; i < b.size; ++i) {
+            const std::int64_t day = in[i * sd];
+            if (result[i] != nat || day == nat) continue;
+            try {
+                result[i] = add_tenor(date_of_days(day), unpack(packed[i * st])).serial() - epoch_serial;
+            } catch (const Error& e) {
+                raise_at(FirstError::Kind::value, e.message(), i, b.shape);
+            } catch (const Failure& e) {
+                raise_at(FirstError::Kind::failure, e.message(), i, b.shape);
+            }
+        }
+    }
     return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
 }
 

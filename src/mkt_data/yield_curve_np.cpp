@@ -47,12 +47,10 @@ bool span(std::initializer_list<const DateArray*> operands, std::int64_t& first,
     first = max_days + 1;
     last = min_days - 1;
     for (const DateArray* o : operands) {
-        const std::int64_t* days = o->days();
-        for (npy_intp i = 0, n = o->size(); i < n; ++i) {
-            if (days[i] == nat) continue;
-            first = std::min(first, days[i]);
-            last = std::max(last, days[i]);
-        }
+        std::int64_t lo, hi;
+        if (!day_span(o->days(), o->size(), lo, hi)) continue;
+        first = std::min(first, lo);
+        last = std::max(last, hi);
     }
     return first <= last;
 }

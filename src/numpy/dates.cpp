@@ -114,6 +114,24 @@ bool add_functions(PyObject* module, PyMethodDef* defs) {
     return true;
 }
 
+bool day_span(const std::int64_t* days, npy_intp n, std::int64_t& first, std::int64_t& last) {
+    std::mutex m;
+    first = std::numeric_limits<std::int64_t>::max();
+    last = std::numeric_limits<std::int64_t>::min();
+    for_chunks(n, 65536, [&](std::int64_t begin, std::int64_t end) {
+        std::int64_t lo = std::numeric_limits<std::int64_t>::max(), hi = std::numeric_limits<std::int64_t>::min();
+        for (std::int64_t i = begin; i < end; ++i) {
+            const std::int64_t d = days[i];
+            lo = std::min(lo, d == nat ? std::numeric_limits<std::int64_t>::max() : d);
+            hi = std::max(hi, d);  // NaT is the smallest int64
+        }
+        std::lock_guard lock(m);
+        first = std::min(first, lo);
+        last = std::max(last, hi);
+    });
+    return first <= last;
+}
+
 // ---------------------------------------------------------------- broadcasting
 
 namespace {

@@ -63,9 +63,9 @@ inline std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned 
 }
 
 inline unsigned month_length(std::int64_t year, unsigned month) noexcept {
-    static constexpr unsigned char lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    return lengths[month - 1] + (month == 2 && leap ? 1 : 0);
+    if (month != 2) return 30 + ((month + (month >> 3)) & 1);  // 31 for Jan, Mar, May, Jul, Aug, Oct, Dec
+    const auto y = static_cast<std::uint32_t>(year);
+    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 29 : 28;
 }
 
 // The year of any day NumPy can hold (for messages about dates out of range).
@@ -181,6 +181,10 @@ struct Broadcast {
     explicit Broadcast(std::initializer_list<Operand*> operands);
     static npy_intp step(const Operand& o, npy_intp size) noexcept { return o.size() == 1 && size != 1 ? 0 : 1; }
 };
+
+// The first and last valid day among `n` days (NaT skipped); false when
+// there is none.
+bool day_span(const std::int64_t* days, npy_intp n, std::int64_t& first, std::int64_t& last);
 
 // ---------------------------------------------------------------- results
 
