@@ -104,6 +104,52 @@ def book() -> None:
     print(f"book value {npv.sum():,.0f}, delta {metrics.delta.sum():,.0f}, vega {metrics.vega.sum():,.0f}")
 
 
+def implied_vols() -> None:
+    section("Implied volatilities: a smile back from market prices")
+    spot, rate, div_yield, tau = 100.0, 0.03, 0.01, 0.5
+    forward = spot * np.exp((rate - div_yield) * tau)
+    strikes = np.linspace(60.0, 150.0, 46)
+    # The smile the market prices come from: skewed, with curvature in log-moneyness.
+    k = np.log(strikes / forward)
+    smile = 0.22 - 0.12 * k + 0.35 * k * k
+    flags = np.where(strikes < forward, 0, 1)  # out-of-the-money puts, then calls
+    prices = qn.npv(spot, strikes, rate, div_yield, tau, flags, smile)
+    vols = qn.implied_vol(prices, spot, strikes, rate, div_yield, tau, flags)
+    for i in range(0, len(strikes), 9):
+        kind = "put " if flags[i] == 0 else "call"
+        print(f"K = {strikes[i]:6.1f} {kind}  price {prices[i]:9.5f}  implied vol {vols[i]:.10f}")
+    print(f"largest |implied - smile| over the strip: {np.abs(vols - smile).max():.1e}")
+    one = qn.implied_vol(float(prices[20]), spot, float(strikes[20]), rate, div_yield, tau, int(flags[20]))
+    print(f"one option, plain numbers: {one!r} ({type(one).__name__}), the array's element bit for bit: "
+          f"{one == vols[20]}")
+    n = 1_000_000
+    book = np.resize(prices, n), np.resize(strikes, n), np.resize(flags, n)
+    start = time.perf_counter()
+    qn.implied_vol(book[0], spot, book[1], rate, div_yield, tau, book[2])
+    print(f"{n:,} implied vols in {time.perf_counter() - start:.2f} s")
+    print("no solution is NaN, not an error:",
+          qn.implied_vol(spot + 1.0, spot, 100.0, rate, div_yield, tau, q.PutCallFlag.Call))
+
+    import matplotlib
+    if not os.environ.get("DISPLAY"):
+        matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    OUT.mkdir(exist_ok=True)
+    fig, ax = plt.subplots(figsize=(7, 4))
+    ax.plot(strikes, smile * 100.0, color="0.75", linewidth=4, label="smile the prices come from")
+    ax.plot(strikes, vols * 100.0, "o", markersize=3, label="implied from the prices")
+    ax.axvline(forward, color="0.5", linestyle=":", linewidth=1, label="forward")
+    ax.set_xlabel("strike")
+    ax.set_ylabel("implied volatility (%)")
+    ax.set_title(f"Implied volatility smile, {tau:g} years (puts below the forward, calls above)")
+    ax.legend()
+    smile_png = OUT / "implied_vol_smile.png"
+    fig.savefig(smile_png, dpi=100, bbox_inches="tight")
+    plt.close(fig)
+    print(f"picture: {smile_png}")
+
+
 def pictures(curve: q.YieldCurve) -> None:
     section("Pictures")
     import matplotlib
@@ -160,6 +206,7 @@ def main() -> None:
     curve = curves()
     options()
     book()
+    implied_vols()
     pictures(curve)
 
 
