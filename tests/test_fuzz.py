@@ -31,8 +31,10 @@ import numpy as np
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from hypothesis.extra import numpy as hnp
 
 import quillander as q
+import quillander_numpy as qn
 
 
 def _panic_type():
@@ -1122,6 +1124,114 @@ def test_methods_refuse_a_receiver_of_another_class(entry):
             unbound(receiver)
         assert str(info.value).startswith(prefix)
         CASES[entry.label + " receiver"] += 1
+
+
+# ---------------------------------------------------------------- the array module
+# Twins called on arrays of any real dtype, broadcast shape and memory layout:
+# every element is the scalar call's result on the float64 of its inputs (NaN
+# where the scalar gives None), and a pc_flag other than 0 or 1 is refused.
+
+REAL_DTYPES = st.sampled_from([np.float64, np.float32, np.float16, np.longdouble, np.int64, np.int32, np.int8,
+                               np.uint16, np.bool_]).map(np.dtype)
+FLAG_DTYPES = st.sampled_from([np.int64, np.int8, np.uint8, np.bool_, object]).map(np.dtype)
+LAYOUTS = st.sampled_from(["as made", "transposed", "reversed", "every other"])
+METRIC_TWINS = ["npv", "delta", "gamma", "vega", "theta", "rho_r", "rho_q", "get_metrics", "get_metrics_fd"]
+TWIN_FLAG_MESSAGE = "pc_flag ({}) must be 0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
+
+
+def laid_out(a, layout):
+    """The same values in another memory layout."""
+    if layout == "transposed":
+        return np.array(a.T, order="C").T
+    if layout == "reversed" and a.ndim:
+        return np.array(a[..., ::-1], order="C")[..., ::-1]
+    if layout == "every other" and a.ndim:
+        spread = np.empty(a.shape[:-1] + (2 * a.shape[-1],), a.dtype)
+        spread[..., ::2] = a
+        return spread[..., ::2]
+    return a
+
+
+@st.composite
+def real_arrays(draw, shape):
+    dtype = draw(REAL_DTYPES)
+    elements = FLOATS.filter(lambda x: math.isnan(x) or dtype.kind != "f" or np.isfinite(dtype.type(x)) ==
+                             math.isfinite(x)) if dtype.kind == "f" else None
+    a = draw(hnp.arrays(dtype, shape, elements=elements))
+    return laid_out(a, draw(LAYOUTS))
+
+
+@st.composite
+def flag_arrays(draw, shape, valid):
+    values = st.integers(0, 1) if valid else st.one_of(st.integers(0, 1), st.integers(-3, 4))
+    dtype = draw(FLAG_DTYPES)
+    if dtype.kind == "b":
+        values = st.booleans()
+    cells = draw(st.lists(values, min_size=math.prod(shape), max_size=math.prod(shape)))
+    if dtype.kind == "O":
+        cells = [q.PutCallFlag.Call if v == 1 and draw(st.booleans()) else v for v in cells]
+    if dtype.kind == "u":
+        cells = [v % 256 for v in cells]
+    return laid_out(np.array(cells, dtype=dtype).reshape(shape), draw(LAYOUTS))
+
+
+def float_cells(a, shape):
+    return np.broadcast_to(np.asarray(a).astype(np.float64), shape).ravel().tolist()
+
+
+def nan_if_none(x):
+    return math.nan if x is None else x
+
+
+def same_bits(got, want):
+    return math.isnan(want) if math.isnan(want) else struct.pack("<d", got) == struct.pack("<d", want)
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")  # see test_arrays.py: casts let the loops' flags out
+@FUZZ
+@given(data=st.data(), name=st.sampled_from(METRIC_TWINS), valid=st.booleans(),
+       shapes=hnp.mutually_broadcastable_shapes(num_shapes=7, max_dims=3, max_side=4))
+def test_array_pricing_twins_element_by_element(data, name, valid, shapes):
+    arrays = [data.draw(real_arrays(shape)) for shape in shapes.input_shapes]
+    arrays[5] = data.draw(flag_arrays(shapes.input_shapes[5], valid))
+    shape = shapes.result_shape
+    flags = [int(v) for v in np.broadcast_to(arrays[5], shape).ravel().tolist()]
+    bad = [v for v in flags if v not in (0, 1)]
+    try:
+        got = getattr(qn, name)(*arrays)
+    except ValueError as e:
+        assert bad and e.args[0] in {TWIN_FLAG_MESSAGE.format(v) for v in bad}, (e, bad)
+        CASES["array pricing: refused flag"] += 1
+        return
+    assert not bad
+    columns = list(got) if name.startswith("get_") else [got]
+    assert all(np.shape(c) == shape and np.asarray(c).dtype == np.float64 for c in columns)
+    cells = [float_cells(a, shape) if k != 5 else None for k, a in enumerate(arrays)]
+    method = getattr(q.BlackScholes, name)
+    for i in range(math.prod(shape)):
+        row = [(q.PutCallFlag.Put, q.PutCallFlag.Call)[flags[i]] if c is None else c[i] for c in cells]
+        want = method(*row)
+        if name.startswith("get_"):
+            want = [math.nan] * 7 if want is None else [getattr(want, f) for f in qn.Metrics._fields]
+        else:
+            want = [nan_if_none(want)]
+        for column, expected in zip(columns, want):
+            assert same_bits(np.asarray(column).ravel()[i], expected), (name, row, column, expected)
+    CASES["array pricing: " + name] += 1
+
+
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
+@FUZZ
+@given(name=st.sampled_from(["exp", "ln", "log10", "log2", "pow2", "sqrt", "sin", "cos", "tan", "erf", "erfc",
+                             "erf_inv", "erfc_inv"]),
+       a=hnp.array_shapes(min_dims=0, max_dims=3, max_side=5).flatmap(real_arrays))
+def test_array_function_twins_element_by_element(name, a):
+    got = getattr(qn, name)(a)
+    assert np.shape(got) == a.shape and np.asarray(got).dtype == np.float64
+    scalar = getattr(q, name)
+    for g, x in zip(np.asarray(got).ravel().tolist(), float_cells(a, a.shape)):
+        assert same_bits(g, scalar(x)), (name, x, g)
+    CASES["array functions"] += 1
 
 
 # ---------------------------------------------------------------- faults found, kept fixed
