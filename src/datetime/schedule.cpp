@@ -21,73 +21,154 @@ std::uint8_t week_mask_of(const CalendarRule& rule) {
 
 std::string date_text(std::int64_t serial) { return Date::from_serial(serial).to_string(); }
 
-// Days from `serial` to the last day of its month (0 on that day), by the
-// era arithmetic of proleptic Gregorian dates; every valid serial gives a
-// positive day count from 0000-03-01 and so stays unsigned.
-std::int32_t days_to_month_end(std::int32_t serial) noexcept {
-    const auto z = static_cast<std::uint32_t>(serial + 693899);  // days since 0000-03-01
-    const std::uint32_t era = z / 146097;
-    const std::uint32_t doe = z - era * 146097;
-    const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::uint32_t mp = (5 * doy + 2) / 153;  // March is 0
-    const std::uint32_t day = doy - (153 * mp + 2) / 5 + 1;
-    const std::uint32_t month = mp < 10 ? mp + 3 : mp - 9;
-    const std::uint32_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-    static constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const std::uint32_t length = lengths[month - 1] + (month == 2 && leap ? 1u : 0u);
-    return static_cast<std::int32_t>(length - day);
+// Days to the month's last day for each day of a 400-year cycle from
+// 0000-03-01, by the era arithmetic of proleptic Gregorian dates.
+const std::uint8_t* month_end_table() {
+    static const std::vector<std::uint8_t> table = [] {
+        std::vector<std::uint8_t> t(146097);
+        static constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        for (std::uint32_t doe = 0; doe < 146097; ++doe) {
+            const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+            const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+            const std::uint32_t mp = (5 * doy + 2) / 153;  // March is 0
+            const std::uint32_t day = doy - (153 * mp + 2) / 5 + 1;
+            const std::uint32_t month = mp < 10 ? mp + 3 : mp - 9;
+            const std::uint32_t year = yoe + (month <= 2 ? 1 : 0);
+            const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+            t[doe] = static_cast<std::uint8_t>(lengths[month - 1] + (month == 2 && leap ? 1u : 0u) - day);
+        }
+        return t;
+    }();
+    return table.data();
 }
 
 }  // namespace
 
+void BusinessDays::no_day_after(std::int32_t serial) {
+    fail("No business day on or after " + date_text(serial) + " up to 65535-12-31, the last representable date");
+}
+
+void BusinessDays::no_day_before(std::int32_t serial) {
+    fail("No business day on or before " + date_text(serial) + " down to 1899-01-01, the first valid date");
+}
+
+void BusinessDays::unknown_rule(BusDayAdj rule) {
+    throw Error("Unknown business-day adjustment (" + std::to_string(static_cast<int>(rule)) + ")");
+}
+
 BusinessDays::BusinessDays(const CalendarRule& rule, const std::vector<std::int32_t>& holidays)
-    : week_mask_(week_mask_of(rule)) {
-    if (holidays.empty()) return;
-    const auto [lo, hi] = std::minmax_element(holidays.begin(), holidays.end());
-    first_holiday_ = *lo;
-    span_ = static_cast<std::uint64_t>(static_cast<std::int64_t>(*hi) - *lo) + 1;
+    : month_ends_(month_end_table()), week_mask_(week_mask_of(rule)) {
+    for (unsigned w = 0; w < 7 && week_mask_ != 0; ++w) {
+        while (((week_mask_ >> ((w + ahead_[w]) % 7)) & 1u) == 0) ++ahead_[w];
+        while (((week_mask_ >> ((w + 7 - back_[w]) % 7)) & 1u) == 0) ++back_[w];
+    }
+    // Holidays outside the date range move no valid date to a valid one;
+    // leaving them out keeps every search within a week of the range.
+    std::int32_t lo = Date::max_serial, hi = Date::min_serial;
+    for (const std::int32_t h : holidays) {
+        if (h < Date::min_serial || h > Date::max_serial) continue;
+        lo = std::min(lo, h);
+        hi = std::max(hi, h);
+    }
+    if (lo > hi) return;
+    first_holiday_ = lo;
+    span_ = static_cast<std::uint64_t>(hi - lo) + 1;
     holidays_.assign(static_cast<std::size_t>((span_ + 63) / 64), 0);
     for (const std::int32_t h : holidays) {
+        if (h < Date::min_serial || h > Date::max_serial) continue;
         const auto offset = static_cast<std::uint64_t>(h - first_holiday_);
         holidays_[offset >> 6] |= std::uint64_t{1} << (offset & 63);
     }
 }
 
-std::int32_t BusinessDays::following(std::int32_t serial) const {
-    for (std::int32_t s = serial; s <= Date::max_serial; ++s) {
-        if (is_business_day(s)) return s;
+// The loop of adjust() over many days, with the rule's fields held in locals
+// (stores to `out` could otherwise alias them) and the holiday search left out
+// when there are none.
+template <BusDayAdj R, bool Holidays>
+std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* out, std::int64_t n,
+                                          std::int64_t offset, std::int64_t skip) const {
+    if (week_mask_ == 0) {  // no business day anywhere: the first date fails
+        for (std::int64_t i = 0; i < n; ++i) {
+            if (in[i] != skip) return i;
+            out[i] = skip;
+        }
+        return n;
     }
-    fail("No business day on or after " + date_text(serial) + " up to 65535-12-31, the last representable date");
+    std::uint8_t ahead[7], back[7];
+    std::copy(ahead_, ahead_ + 7, ahead);
+    std::copy(back_, back_ + 7, back);
+    const std::uint8_t* const month_ends = month_ends_;
+    const std::uint64_t* const bits = holidays_.data();
+    const std::int64_t first = first_holiday_;
+    const std::uint64_t span = span_;
+    const auto holiday = [&](std::int64_t s) {
+        if constexpr (!Holidays) {
+            return false;
+        } else {
+            const auto offset_in = static_cast<std::uint64_t>(s - first);
+            return offset_in < span && ((bits[offset_in >> 6] >> (offset_in & 63)) & 1u) != 0;
+        }
+    };
+    const auto next = [&](std::int64_t s) {
+        s += ahead[weekday(s)];
+        while (holiday(s)) {
+            ++s;
+            s += ahead[weekday(s)];
+        }
+        return s;
+    };
+    const auto previous = [&](std::int64_t s) {
+        s -= back[weekday(s)];
+        while (holiday(s)) {
+            --s;
+            s -= back[weekday(s)];
+        }
+        return s;
+    };
+    for (std::int64_t i = 0; i < n; ++i) {
+        const std::int64_t d = in[i];
+        if (d == skip) {
+            out[i] = d;
+            continue;
+        }
+        const std::int64_t serial = d + offset;
+        std::int64_t s;
+        if constexpr (R == BusDayAdj::Following) {
+            s = next(serial);
+            if (s > Date::max_serial) return i;
+        } else if constexpr (R == BusDayAdj::Preceding) {
+            s = previous(serial);
+            if (s < Date::min_serial) return i;
+        } else {
+            s = next(serial);
+            if (s - serial > month_ends[static_cast<std::uint32_t>(serial + 693899) % 146097]) {
+                s = previous(serial);
+                if (s < Date::min_serial) return i;
+            }
+        }
+        out[i] = s - offset;
+    }
+    return n;
 }
 
-std::int32_t BusinessDays::preceding(std::int32_t serial) const {
-    for (std::int32_t s = serial; s >= Date::min_serial; --s) {
-        if (is_business_day(s)) return s;
-    }
-    fail("No business day on or before " + date_text(serial) + " down to 1899-01-01, the first valid date");
-}
-
-std::int32_t BusinessDays::adjust(std::int32_t serial, BusDayAdj rule) const {
+std::int64_t BusinessDays::adjust_days(const std::int64_t* in, std::int64_t* out, std::int64_t n,
+                                       std::int64_t offset, std::int64_t skip, BusDayAdj rule) const {
+    const bool holidays = span_ != 0;
     switch (rule) {
         case BusDayAdj::Unadjusted:
-            return serial;
+            std::copy(in, in + n, out);
+            return n;
         case BusDayAdj::Following:
-            return following(serial);
+            return holidays ? adjust_days_as<BusDayAdj::Following, true>(in, out, n, offset, skip)
+                            : adjust_days_as<BusDayAdj::Following, false>(in, out, n, offset, skip);
         case BusDayAdj::Preceding:
-            return preceding(serial);
-        case BusDayAdj::ModFollowing: {
-            // Look no further than the month's end: beyond it the preceding
-            // business day is the answer, even at the end of the date range.
-            const std::int32_t month_end = serial + days_to_month_end(serial);
-            for (std::int32_t s = serial; s <= month_end; ++s) {
-                if (is_business_day(s)) return s;
-            }
-            return preceding(serial);
-        }
+            return holidays ? adjust_days_as<BusDayAdj::Preceding, true>(in, out, n, offset, skip)
+                            : adjust_days_as<BusDayAdj::Preceding, false>(in, out, n, offset, skip);
+        case BusDayAdj::ModFollowing:
+            return holidays ? adjust_days_as<BusDayAdj::ModFollowing, true>(in, out, n, offset, skip)
+                            : adjust_days_as<BusDayAdj::ModFollowing, false>(in, out, n, offset, skip);
     }
-    throw Error("Unknown business-day adjustment (" + std::to_string(static_cast<int>(rule)) + ")");
+    unknown_rule(rule);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 // Array forms of business-day adjustment and schedules: dates in as any
 // date-like, datetime64[D] out.
-#include <cstring>
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -116,20 +116,22 @@ PyObject* adjust(const DateArray& dates, const Calendar& cal, const BusDayAdj& r
     const std::int64_t* in = dates.days();
     auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
     const npy_intp n = dates.size();
-    if (adj == BusDayAdj::Unadjusted) {
-        std::memcpy(result, in, static_cast<std::size_t>(n) * sizeof(std::int64_t));
-    } else {
-        FirstError error;
-        for_elements(n, grain, error, [&](std::int64_t i) {
-            const std::int64_t d = in[i];
-            if (d == nat) {
-                result[i] = nat;
-                return;
-            }
-            const auto s = static_cast<std::int32_t>(d + epoch_serial);
-            result[i] = (business.is_business_day(s) ? s : business.adjust(s, adj)) - epoch_serial;
-        });
-        if (error.any()) error.raise(dates.shape());
+    std::atomic<std::int64_t> first_bad{n};
+    for_chunks(n, grain, [&](std::int64_t begin, std::int64_t end) {
+        const std::int64_t done = business.adjust_days(in + begin, result + begin, end - begin, epoch_serial, nat, adj);
+        if (done == end - begin) return;
+        std::int64_t seen = first_bad.load();
+        while (begin + done < seen && !first_bad.compare_exchange_weak(seen, begin + done)) {
+        }
+    });
+    if (const std::int64_t bad = first_bad.load(); bad < n) {
+        try {
+            business.adjust(static_cast<std::int32_t>(in[bad] + epoch_serial), adj);
+        } catch (const Failure& e) {
+            raise_at(FirstError::Kind::failure, e.message(), bad, dates.shape());
+        }
+        raise_at(FirstError::Kind::failure, "No business day for " + date_of_days(in[bad]).to_string(), bad,
+                 dates.shape());
     }
     return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
 }
