@@ -281,6 +281,23 @@ def test_out_and_where():
         scalar = getattr(B, field)
         assert_bits(column, [scalar(s, 100.0, 0.05, 0.0, 1.0, FLAGS[1], 0.2) if m else 7.0
                              for s, m in zip(spot.tolist(), mask)])
+    # Outputs over the inputs, in place or shifted, on the worker threads too.
+    x = np.linspace(-3.0, 3.0, 100_001)
+    want = qn.erf(x)
+    previous = qn.set_num_threads(2)
+    try:
+        y = x.copy()
+        assert_bits(qn.erf(y, out=y), want)
+        y = x.copy()
+        qn.erf(y[:-1], out=y[1:])
+        assert_bits(y[1:], want[:-1])
+        spots = 100.0 + 50.0 * x
+        first = spots.copy()
+        got = qn.get_metrics(first, 100.0, 0.05, 0.0, 1.0, 1, 0.2, out=(first, *(np.empty_like(x) for _ in FIELDS[1:])))
+        for column, expected in zip(got, qn.get_metrics(spots, 100.0, 0.05, 0.0, 1.0, 1, 0.2)):
+            assert_bits(column, expected)
+    finally:
+        qn.set_num_threads(previous)
     empty = qn.get_metrics_fd(np.empty((0, 3)), 1.0, 0.0, 0.0, 1.0, 1, 0.2)
     assert all(c.shape == (0, 3) and c.dtype == np.float64 for c in empty)
 
