@@ -216,8 +216,8 @@ def test_end_of_month_where_quantlib_differs():
     theirs = from_ql(ql_schedule(D("2019-02-28"), D("2020-02-28"), "3M", ql.WeekendsOnly(), ql.Unadjusted, True, True))
     np.testing.assert_array_equal(theirs, days("2019-02-28", "2019-05-31", "2019-08-31", "2019-11-30", "2020-02-28"))
     # The same anchor under QD_NONE is not a month end for either.
-    np.testing.assert_array_equal(
-        ours, from_ql(ql_schedule(D("2019-02-28"), D("2020-02-28"), "3M", ql.NullCalendar(), ql.Unadjusted, True, True)))
+    none = ql_schedule(D("2019-02-28"), D("2020-02-28"), "3M", ql.NullCalendar(), ql.Unadjusted, True, True)
+    np.testing.assert_array_equal(ours, from_ql(none))
 
 
 # ---------------------------------------------------------------- schedules: rules and edges
@@ -292,7 +292,8 @@ def test_a_whole_range_weekly_schedule():
 def test_start_and_end_as_any_single_date_like():
     want = qn.schedule(q.Date(2025, 1, 15), q.Date(2026, 1, 15), "3M", WEEK, A.ModFollowing, S.NoStub)
     for start, end in [(datetime.date(2025, 1, 15), datetime.datetime(2026, 1, 15, 12)),
-                       (D("2025-01-15"), D("2026-01-15T23:00")), (np.array("2025-01-15", dtype="M8[D]"), q.Date(2026, 1, 15))]:
+                       (D("2025-01-15"), D("2026-01-15T23:00")),
+                       (np.array("2025-01-15", dtype="M8[D]"), q.Date(2026, 1, 15))]:
         np.testing.assert_array_equal(qn.schedule(start, end, "3M", WEEK, A.ModFollowing, S.NoStub), want)
 
 
@@ -300,11 +301,14 @@ def test_start_and_end_as_any_single_date_like():
     (("2025-01-15", "2026-01-15"), {}, TypeError, "argument 'start': 'str' object cannot be converted to 'Date'"),
     ((days("2025-01-15"), D("2026-01-15")), {}, TypeError,
      "argument 'start': 'ndarray' object cannot be converted to 'Date'"),
-    ((D("2025-01-15"), [D("2026-01-15")]), {}, TypeError, "argument 'end': 'list' object cannot be converted to 'Date'"),
+    ((D("2025-01-15"), [D("2026-01-15")]), {}, TypeError,
+     "argument 'end': 'list' object cannot be converted to 'Date'"),
     ((D("NaT", "D"), D("2026-01-15")), {}, ValueError, "Schedule start (NaT) must be a date"),
     ((D("2025-01-15"), None), {}, ValueError, "Schedule end (NaT) must be a date"),
-    ((D("2026-01-15"), D("2026-01-15")), {}, ValueError, "Schedule start (2026-01-15) must be before its end (2026-01-15)"),
-    ((D("2026-01-16"), D("2026-01-15")), {}, ValueError, "Schedule start (2026-01-16) must be before its end (2026-01-15)"),
+    ((D("2026-01-15"), D("2026-01-15")), {}, ValueError,
+     "Schedule start (2026-01-15) must be before its end (2026-01-15)"),
+    ((D("2026-01-16"), D("2026-01-15")), {}, ValueError,
+     "Schedule start (2026-01-16) must be before its end (2026-01-15)"),
     ((D("2025-01-15"), D("2026-01-15")), {"tenor": "0M"}, ValueError, "Schedule tenor (0M) must be positive"),
     ((D("2025-01-15"), D("2026-01-15")), {"tenor": "-3M"}, ValueError, "Schedule tenor (-3M) must be positive"),
     ((D("2025-01-15"), D("2026-01-15")), {"tenor": "5B"}, ValueError,
@@ -327,3 +331,19 @@ def test_start_and_end_as_any_single_date_like():
 def test_schedule_errors(args, kwargs, exc, message):
     given = dict(tenor="3M", cal=WEEK, bus_day_adj=A.Following, stub_type=S.FrontShort) | kwargs
     raises(exc, message, lambda: qn.schedule(*args, **given))
+
+
+def test_adjust_over_threads_and_the_first_failure():
+    rng = np.random.default_rng(7)
+    dates = random_days(rng, 400_000, "1899-01-01", "1920-12-31")
+    dates[dates == D("1899-01-01")] = D("1899-01-02")
+    dates[[150_000, 390_000]] = D("1899-01-01")  # no business day before it: two chunks fail
+    previous = qn.set_num_threads(1)
+    try:
+        one = qn.adjust(dates[:140_000], WEEK, A.ModFollowing, dates[::1000])
+        message = panic_message(lambda: qn.adjust(dates, WEEK, A.Preceding))
+    finally:
+        qn.set_num_threads(previous)
+    np.testing.assert_array_equal(qn.adjust(dates[:140_000], WEEK, A.ModFollowing, dates[::1000]), one)
+    assert panic_message(lambda: qn.adjust(dates, WEEK, A.Preceding)) == message
+    assert message.endswith("(at index 150000)")
