@@ -81,7 +81,7 @@ def months_later(days, n):
     return start + np.minimum(day, length - 1)
 
 
-@pytest.mark.parametrize("tenor, months", [("1M", 1), ("3M", 3), ("-1M", -1), ("-13M", -13), ("1Y", 12)]))
+@pytest.mark.parametrize("tenor, months", [("1M", 1), ("3M", 3), ("-1M", -1), ("-13M", -13), ("1Y", 12)])
 def test_month_tenors_on_every_day(tenor, months):
     low, high = qn.from_int(MIN_SERIAL), qn.from_int(MAX_SERIAL)
     for begin in range(0, ALL_SERIALS.size, CHUNK):
