@@ -56,6 +56,35 @@ def curves() -> q.YieldCurve:
     return noded
 
 
+def bond(curve: q.YieldCurve) -> None:
+    section("A bond's coupon schedule, with arrays")
+    week, adj = q.Calendar("QD_WEEK"), q.BusDayAdj.ModFollowing
+    issue, maturity = q.Date(2024, 3, 31), q.Date(2031, 3, 31)
+    # Month ends stay month ends: each date is the anchor plus k x 6M, never chained.
+    chained = [issue]
+    for _ in range(3):
+        chained.append(chained[-1].add_tenor("6M"))
+    print("6M chained with add_tenor drifts:", ", ".join(str(d) for d in chained))
+    dates = qn.schedule(issue, maturity, "6M", week, adj, q.StubType.FrontShort, end_of_month=True)
+    print(f"qn.schedule, {adj}, end of month: {len(dates)} dates, {dates[0]} ... {dates[-1]}")
+    print("  " + " ".join(str(d) for d in dates[:5]) + " ...")
+    for stub in (q.StubType.FrontShort, q.StubType.FrontLong, q.StubType.BackShort, q.StubType.BackLong):
+        odd = qn.schedule(q.Date(2024, 5, 15), maturity, "6M", week, adj, stub)
+        print(f"  from 2024-05-15, {stub!s:<19}: {odd[0]} {odd[1]} {odd[2]} ... {odd[-2]} {odd[-1]}")
+
+    # 5% a year paid semi-annually on 100, the principal with the last coupon.
+    pay = dates[1:]
+    cash = np.full(pay.size, 100 * 0.05 / 2)
+    cash[-1] += 100.0
+    dfs = qn.get_df(curve, pay)
+    print(f"{'payment':<12} {'cash':>8} {'df':>10} {'present value':>14}")
+    for d, c, df in list(zip(pay, cash, dfs))[-3:]:
+        print(f"{str(d):<12} {c:8.2f} {df:10.6f} {c * df:14.6f}")
+    same = all(df == curve.get_df(q.Date(str(d))) for d, df in zip(pay, dfs))
+    print(f"price {float((cash * dfs).sum()):.4f} per 100 on {curve.get_curve_date()}; "
+          f"each df equals curve.get_df of its date: {same}")
+
+
 def options() -> None:
     section("Black-Scholes: closed form and finite differences")
     args = dict(spot=100.0, strike=105.0, rate=0.03, div_yield=0.01, tau=0.75, vol=0.2)
@@ -204,6 +233,7 @@ def main() -> None:
     print(f"quillander {q.__version__}")
     dates()
     curve = curves()
+    bond(curve)
     options()
     book()
     implied_vols()
