@@ -1,11 +1,22 @@
 # Type information for the quillander_numpy extension module: NumPy ufuncs
 # whose every element is the quillander scalar call's result.
+import datetime
 from typing import Any, Generic, NamedTuple, SupportsIndex, TypeAlias, TypeVar, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
 
-from quillander import PutCallFlag
+from quillander import (
+    BusDayAdj,
+    Calendar,
+    Date,
+    DayCounter,
+    Interpolator,
+    PutCallFlag,
+    StubType,
+    Tenor,
+    YieldCurve,
+)
 
 __version__: str
 __all__ = [
@@ -44,6 +55,36 @@ __all__ = [
     "rho_r_impl",
     "rho_q",
     "rho_q_impl",
+    "to_int",
+    "from_int",
+    "to_datetime64",
+    "to_dates",
+    "weekday",
+    "add_tenor",
+    "is_business_day",
+    "is_weekend",
+    "get_dcf",
+    "get_dcf_act365",
+    "get_dcf_act360",
+    "get_dcf_30360",
+    "interpolate",
+    "get_df",
+    "get_fwd_df",
+    "get_overnight_rate",
+    "get_fwd_rate",
+    "npv_with_dates",
+    "delta_with_dates",
+    "gamma_with_dates",
+    "vega_with_dates",
+    "theta_with_dates",
+    "rho_r_with_dates",
+    "rho_q_with_dates",
+    "get_metrics_with_dates",
+    "get_metrics_fd_with_dates",
+    "implied_vol_ufunc",
+    "implied_vol",
+    "adjust",
+    "schedule",
 ]
 
 _T = TypeVar("_T")
@@ -120,3 +161,150 @@ def get_metrics_fd(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, tau: ArrayLike, pc_flag: _Flags,
     vol: ArrayLike, /, **ufunc_kwargs: Any,
 ) -> Metrics[Any]: ...
+
+# One date: a Date, a datetime.date (datetime and pandas.Timestamp included),
+# a datetime64 of any unit, or None / NaT. Many dates: any array-like of them,
+# datetime64 arrays and pandas datetime columns included.
+_OneDate: TypeAlias = Date | datetime.date | np.datetime64 | None
+_Dates: TypeAlias = _OneDate | ArrayLike
+_Days: TypeAlias = np.ndarray[Any, np.dtype[np.datetime64]]
+_Floats: TypeAlias = np.ndarray[Any, np.dtype[np.float64]]
+
+# Conversions. One date in gives a NumPy scalar (or a Date, or None) out.
+@overload
+def to_int(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
+@overload
+def to_int(dates: ArrayLike) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+@overload
+def from_int(serials: int | np.integer[Any]) -> np.datetime64: ...  # type: ignore[overload-overlap]
+@overload
+def from_int(serials: ArrayLike) -> _Days: ...
+@overload
+def to_datetime64(dates: _OneDate) -> np.datetime64: ...  # type: ignore[overload-overlap]
+@overload
+def to_datetime64(dates: ArrayLike) -> _Days: ...
+@overload
+def to_dates(dates: _OneDate) -> Date | None: ...  # type: ignore[overload-overlap]
+@overload
+def to_dates(dates: ArrayLike) -> list[Any]: ...  # nested like the input, None for NaT
+@overload
+def weekday(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
+@overload
+def weekday(dates: ArrayLike) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+
+@overload
+def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64: ...
+@overload
+def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any: ...
+@overload
+def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+@overload
+def is_business_day(dates: ArrayLike, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+@overload
+def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+@overload
+def is_weekend(dates: ArrayLike, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+
+# Two date arguments broadcast together; the result is np.float64 when both
+# are single dates, else an array of the broadcast shape.
+def get_dcf(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
+def get_dcf_act365(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
+def get_dcf_act360(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
+def get_dcf_30360(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
+
+@overload
+def interpolate(interp: Interpolator, x: _Real) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def interpolate(interp: Interpolator, x: ArrayLike) -> _Floats: ...
+
+@overload
+def get_df(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def get_df(curve: YieldCurve, dates: ArrayLike) -> _Floats: ...
+@overload
+def get_overnight_rate(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
+@overload
+def get_overnight_rate(curve: YieldCurve, dates: ArrayLike) -> _Floats: ...
+def get_fwd_df(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
+def get_fwd_rate(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
+
+# The dated Black-Scholes twins: tau from the dates as the scalar methods take
+# it, then the plain twins; NaN for NaT dates.
+def npv_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def delta_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def gamma_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def vega_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def theta_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def rho_r_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def rho_q_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Any: ...
+def get_metrics_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Metrics[Any]: ...
+def get_metrics_fd_with_dates(
+    spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+) -> Metrics[Any]: ...
+
+# (price, spot, strike, rate, div_yield, tau, pc_flag) -> float64, NaN where no
+# vol gives the price.
+implied_vol_ufunc: np.ufunc
+
+# Plain Python numbers (float or int, the flag a PutCallFlag or 0/1) give a
+# float, computed without NumPy; NumPy scalars give np.float64; arrays, Dask,
+# pandas and xarray objects go through implied_vol_ufunc with its keywords.
+@overload
+def implied_vol(
+    price: float, spot: float, strike: float, rate: float, div_yield: float, tau: float, pc_flag: PutCallFlag | int, /,
+) -> float: ...
+@overload
+def implied_vol(
+    price: _Real, spot: _Real, strike: _Real, rate: _Real, div_yield: _Real, tau: _Real, pc_flag: _Flag, /,
+    **ufunc_kwargs: Any,
+) -> float | np.float64: ...
+@overload
+def implied_vol(
+    price: ArrayLike, spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, tau: ArrayLike,
+    pc_flag: _Flags, /, **ufunc_kwargs: Any,
+) -> Any: ...
+
+
+# Each date moved to a business day of `cal` that is not a holiday; one date
+# in gives one np.datetime64 out, an array a datetime64[D] array of its shape.
+@overload
+def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: ArrayLike | None = None) -> np.datetime64: ...
+@overload
+def adjust(dates: ArrayLike, cal: Calendar, bus_day_adj: BusDayAdj, holidays: ArrayLike | None = None) -> Any: ...
+
+# The schedule's dates, strictly increasing, as a 1-d datetime64[D] array.
+def schedule(
+    start: _OneDate,
+    end: _OneDate,
+    tenor: str | Tenor,
+    cal: Calendar,
+    bus_day_adj: BusDayAdj,
+    stub_type: StubType,
+    end_of_month: bool = False,
+    holidays: ArrayLike | None = None,
+) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]: ...
