@@ -193,22 +193,24 @@ constexpr std::array<double, 4> erfc13_n{-0.789224703978722689089794e-5, 0.62208
 constexpr std::array<double, 4> erfc13_d{1.0, 0.0375328846356293715248719, 0.000467919535974625308126054,
                                           0.193847039275845656900547e-5};
 
-// Ascending lower bounds; the last interval ends at erfc_zero_from.
+// From each piece start in turn; the last interval ends at erfc_zero_from.
 constexpr std::array<ErfcInterval, 13> erfc_intervals{{
-    interval(0.5, 0.3440242112, erfc1_n, erfc1_d),
-    interval(0.75, 0.419990927, erfc2_n, erfc2_d),
-    interval(1.25, 0.4898625016, erfc3_n, erfc3_d),
-    interval(2.25, 0.5317370892, erfc4_n, erfc4_d),
-    interval(3.5, 0.5489973426, erfc5_n, erfc5_d),
-    interval(5.25, 0.5571740866, erfc6_n, erfc6_d),
-    interval(8.0, 0.5609807968, erfc7_n, erfc7_d),
-    interval(11.5, 0.5626493692, erfc8_n, erfc8_d),
-    interval(17.0, 0.5634598136, erfc9_n, erfc9_d),
-    interval(24.0, 0.5638477802, erfc10_n, erfc10_d),
-    interval(38.0, 0.5640528202, erfc11_n, erfc11_d),
-    interval(60.0, 0.5641309023, erfc12_n, erfc12_d),
-    interval(85.0, 0.5641584396, erfc13_n, erfc13_d),
+    interval(erf_piece_starts[0], 0.3440242112, erfc1_n, erfc1_d),
+    interval(erf_piece_starts[1], 0.419990927, erfc2_n, erfc2_d),
+    interval(erf_piece_starts[2], 0.4898625016, erfc3_n, erfc3_d),
+    interval(erf_piece_starts[3], 0.5317370892, erfc4_n, erfc4_d),
+    interval(erf_piece_starts[4], 0.5489973426, erfc5_n, erfc5_d),
+    interval(erf_piece_starts[5], 0.5571740866, erfc6_n, erfc6_d),
+    interval(erf_piece_starts[6], 0.5609807968, erfc7_n, erfc7_d),
+    interval(erf_piece_starts[7], 0.5626493692, erfc8_n, erfc8_d),
+    interval(erf_piece_starts[8], 0.5634598136, erfc9_n, erfc9_d),
+    interval(erf_piece_starts[9], 0.5638477802, erfc10_n, erfc10_d),
+    interval(erf_piece_starts[10], 0.5640528202, erfc11_n, erfc11_d),
+    interval(erf_piece_starts[11], 0.5641309023, erfc12_n, erfc12_d),
+    interval(erf_piece_starts[12], 0.5641584396, erfc13_n, erfc13_d),
 }};
+
+static_assert(erfc_intervals.size() == erf_piece_starts.size());
 
 // erfc underflows to zero from here on.
 constexpr double erfc_zero_from = 110.0;
@@ -336,7 +338,7 @@ namespace {
 // erf (or erfc) of a z >= 0.
 inline double erf_nonnegative(double z, bool complement) noexcept {
     double r;
-    if (z < 0.5) {
+    if (z < erf_piece_starts[0]) {
         if (z < 1e-10) {
             r = erf_small_c * z + erf_small_y * z;
         } else {

@@ -2,6 +2,8 @@
 // an infinity, as IEEE arithmetic and the C library give them.
 #pragma once
 
+#include <array>
+
 namespace quill {
 
 double exp(double x) noexcept;
@@ -19,6 +21,12 @@ double tan(double x) noexcept;
 // it, s the sign of the result).
 double erf_kernel(double z, bool complement) noexcept;
 double erf_inv_kernel(double p, double q, double s) noexcept;
+
+// Where erf_kernel's rational pieces start, in |z| (the first runs from 0).
+// Neighbouring pieces meet with small jumps, about 1e-10 of erfc, which a
+// caller stepping across them may need to tell from the function's slope.
+inline constexpr std::array<double, 13> erf_piece_starts{0.5, 0.75, 1.25, 2.25, 3.5,  5.25, 8.0,
+                                                         11.5, 17.0, 24.0, 38.0, 60.0, 85.0};
 
 // The kernels behind their special-value rules (NaN, infinities, zeros, the
 // ends of the inverse functions' domains).

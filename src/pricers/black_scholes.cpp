@@ -11,8 +11,6 @@ namespace quill::black_scholes {
 namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr double frac_1_sqrt_2 = 0.7071067811865476;     // nearest double to 1/sqrt(2)
-constexpr double frac_1_sqrt_2pi = 0.3989422804014327;   // nearest double to 1/sqrt(2 pi)
 constexpr double one_day = 0.0027397260273972603;        // 1/365 year
 constexpr double two_days = 0.005479452054794521;        // 2/365 year
 
@@ -61,27 +59,25 @@ Model model(double spot, double strike, double rate, double div_yield, double ta
         m.d1 = m.d2 = certain_d(spot, strike);
         return m;
     }
-    m.df_r = std::exp(-rate * tau);
-    m.df_q = std::exp(-div_yield * tau);
+    m.df_r = formula::discount(rate, tau);
+    m.df_q = formula::discount(div_yield, tau);
     if (vol == 0.0) {
         const double forward = (m.df_q * spot) / m.df_r;
         m.d1 = m.d2 = certain_d(forward, strike);
         return m;
     }
-    const double s = m.sqrt_tau * vol;
-    m.d1 = (((0.5 * vol) * vol + (rate - div_yield)) * tau + (std::log(spot) - std::log(strike))) / s;
-    m.d2 = m.d1 - s;
+    const formula::Arguments a = formula::arguments(vol, m.sqrt_tau, tau, formula::carry(rate, div_yield),
+                                                    formula::log_moneyness(spot, strike));
+    m.d1 = a.d1;
+    m.d2 = a.d2;
     return m;
 }
 
-// Standard normal cdf at chi * x. The wrapped erf maps +-inf to +-1 and keeps
-// NaN, so the certain regimes give exactly 0, 0.5 or 1.
-double cdf(double x, double chi) noexcept { return (quill::erf((x * chi) * frac_1_sqrt_2) + 1.0) * 0.5; }
-
-double pdf(double x) noexcept { return std::exp((-0.5 * x) * x) * frac_1_sqrt_2pi; }
+using formula::cdf;
+using formula::pdf;
 
 double npv_of(const Model& m, double spot, double strike, double cdf_d1, double cdf_d2) noexcept {
-    return m.chi * ((m.df_q * spot) * cdf_d1 - (m.df_r * strike) * cdf_d2);
+    return formula::npv(m.chi, m.df_q * spot, m.df_r * strike, cdf_d1, cdf_d2);
 }
 
 double delta_of(const Model& m, double cdf_d1) noexcept { return (m.chi * m.df_q) * cdf_d1; }

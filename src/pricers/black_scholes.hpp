@@ -8,11 +8,13 @@
 // get_metrics bit for bit.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 
 #include "enums/put_call_flag.hpp"
+#include "maths/functions.hpp"
 
 namespace quill {
 
@@ -73,6 +75,46 @@ void npv_many(std::size_t n, const double* spot, const double* strike, const dou
 void get_metrics_many(std::size_t n, const double* spot, const double* strike, const double* rate,
                       const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
                       double* const out[7]) noexcept;
+
+// The price in its steps: the quantities that do not depend on the vol, the
+// arguments d1 and d2 at a vol, the normal distribution, and the closing
+// formula. npv, get_metrics and their block forms compute through these, and
+// so does implied_vol, whose search must meet npv's very values: this is the
+// one definition of their operation order.
+namespace formula {
+
+constexpr double frac_1_sqrt_2 = 0.7071067811865476;    // nearest double to 1/sqrt(2)
+constexpr double frac_1_sqrt_2pi = 0.3989422804014327;  // nearest double to 1/sqrt(2 pi)
+
+// e^(-rate tau), for the rate or the dividend yield.
+inline double discount(double rate, double tau) noexcept { return std::exp(-rate * tau); }
+inline double carry(double rate, double div_yield) noexcept { return rate - div_yield; }
+inline double log_moneyness(double spot, double strike) noexcept { return std::log(spot) - std::log(strike); }
+
+// d1 and d2 at a vol > 0 of a running option (tau > 0); s = sqrt(tau) vol is
+// the total volatility.
+struct Arguments {
+    double s;
+    double d1;
+    double d2;
+};
+inline Arguments arguments(double vol, double sqrt_tau, double tau, double carry, double log_moneyness) noexcept {
+    const double s = sqrt_tau * vol;
+    const double d1 = (((0.5 * vol) * vol + carry) * tau + log_moneyness) / s;
+    return {s, d1, d1 - s};
+}
+
+// The standard normal cdf at chi * x. erf maps +-inf to +-1 and keeps NaN, so
+// the certain regimes give exactly 0, 0.5 or 1.
+inline double cdf(double x, double chi) noexcept { return (quill::erf((x * chi) * frac_1_sqrt_2) + 1.0) * 0.5; }
+inline double pdf(double x) noexcept { return std::exp((-0.5 * x) * x) * frac_1_sqrt_2pi; }
+
+// The price from the discounted spot df_q spot and strike df_r strike.
+inline double npv(double chi, double spot_df, double strike_df, double cdf_d1, double cdf_d2) noexcept {
+    return chi * (spot_df * cdf_d1 - strike_df * cdf_d2);
+}
+
+}  // namespace formula
 
 // The closing formulas applied to caller-supplied intermediates, unchecked:
 // chi is +1 for a call and -1 for a put but any value is used as given;
