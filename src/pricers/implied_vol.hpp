@@ -2,6 +2,8 @@
 // black_scholes::npv.
 #pragma once
 
+#include <cstddef>
+
 #include "enums/put_call_flag.hpp"
 
 namespace quill::black_scholes {
@@ -16,5 +18,11 @@ namespace quill::black_scholes {
 // The work is bounded: it never loops for long and never fails.
 double implied_vol(double price, double spot, double strike, double rate, double div_yield, double tau,
                    PutCallFlag pc_flag) noexcept;
+
+// implied_vol() of n options from contiguous inputs, into out[0..n): every
+// element bit for bit implied_vol()'s. Faster than one option at a time.
+void implied_vol_many(std::size_t n, const double* price, const double* spot, const double* strike,
+                      const double* rate, const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
+                      double* out) noexcept;
 
 }  // namespace quill::black_scholes

@@ -10,6 +10,16 @@
 #include "python/ref.hpp"
 
 namespace quill::np {
+
+template <>
+struct Batch<&black_scholes::implied_vol> {
+    static constexpr bool exists = true;
+    static void run(std::size_t n, const double* price, const double* spot, const double* strike, const double* rate,
+                    const double* div_yield, const double* tau, const PutCallFlag* pc_flag, double* const* out) {
+        black_scholes::implied_vol_many(n, price, spot, strike, rate, div_yield, tau, pc_flag, out[0]);
+    }
+};
+
 namespace {
 
 namespace bs = quill::black_scholes;
