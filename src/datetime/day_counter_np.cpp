@@ -34,6 +34,19 @@ PyObject* dcf(const DayCounter& dc, const DateArray& start, const DateArray& end
     const std::int64_t* d2 = e.days();
     const npy_intp s1 = Broadcast::step(s, b.size), s2 = Broadcast::step(e, b.size);
     auto* result = static_cast<double*>(PyArray_DATA(out));
+    if (basis) {
+        // Nothing can fail: a plain loop.
+        const double divisor = *basis;
+        for_chunks(b.size, 65536, [&](std::int64_t begin, std::int64_t end) {
+            for (std::int64_t i = begin; i < end; ++i) {
+                const std::int64_t a = d1[i * s1], z = d2[i * s2];
+                const std::int32_t days = static_cast<std::int32_t>(z - a);
+                result[i] = a == nat || z == nat ? std::numeric_limits<double>::quiet_NaN()
+                                                 : static_cast<double>(days) / divisor;
+            }
+        });
+        return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
+    }
     FirstError error;
     for_elements(b.size, 65536, error, [&](std::int64_t i) {
         const std::int64_t a = d1[i * s1], z = d2[i * s2];
@@ -41,9 +54,8 @@ PyObject* dcf(const DayCounter& dc, const DateArray& start, const DateArray& end
             result[i] = std::numeric_limits<double>::quiet_NaN();
             return;
         }
-        if (!basis) (void)day_count_basis(convention);  // fails as the library fails
-        const std::int32_t days = static_cast<std::int32_t>(z - a);
-        result[i] = static_cast<double>(days) / *basis;
+        (void)day_count_basis(convention);  // fails as the library fails
+        result[i] = std::numeric_limits<double>::quiet_NaN();
     });
     if (error.any()) error.raise(b.shape);
     return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
