@@ -108,11 +108,8 @@ def test_xarray_data_arrays_in_give_data_arrays_out():
     assert_bits(columns[2].values, qn.gamma(grid[0], 100.0, 0.05, 0.0, 1.0, 0, grid[1]))
 
 
-# get_metrics takes every object with a __dask_graph__ for a Dask array, and a
-# DataArray has one whether or not Dask holds its data: it comes back as a bare
-# Dask array, or fails when its dimensions differ.
-@pytest.mark.xfail(strict=True, raises=(AssertionError, ValueError),
-                   reason="get_metrics sends xarray objects down the Dask path")
+# A DataArray carries the Dask collection protocol whether or not Dask holds its
+# data: it must still come back as DataArrays with the broadcast dimensions.
 @pytest.mark.parametrize("name", ["get_metrics", "get_metrics_fd"])
 @pytest.mark.parametrize("second_dim", ["spot", "vol"])
 def test_all_metrics_of_data_arrays_are_data_arrays(name, second_dim):

@@ -1,6 +1,8 @@
 // Array twins of the Black-Scholes functions: one ufunc per metric and per
 // closing formula, and the all-metrics forms returning their seven arrays as a
 // named tuple.
+#include <cstring>
+
 #include "numpy/twins.hpp"
 #include "numpy/ufunc.hpp"
 #include "pricers/black_scholes.hpp"
@@ -54,9 +56,20 @@ PyObject* metrics_tuple = nullptr;  // the named tuple class, kept for the proce
 
 // Dask arrays do not apply a ufunc of several outputs unless told its core
 // signature; every other argument kind goes through NumPy's own dispatch.
+// Only Dask's own array class counts: xarray objects also carry the Dask
+// collection protocol, and apply the ufunc themselves.
+bool is_dask_array(PyObject* o) {
+    PyTypeObject* type = Py_TYPE(o);
+    if (std::strcmp(type->tp_name, "Array") != 0) return false;
+    py::Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
+    const char* name = module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
+    PyErr_Clear();
+    return name != nullptr && std::strncmp(name, "dask.array", 10) == 0;
+}
+
 bool any_dask(PyObject* const* args, Py_ssize_t nargs) {
     for (Py_ssize_t i = 0; i < nargs; ++i) {
-        if (PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(args[i])), "__dask_graph__")) return true;
+        if (is_dask_array(args[i])) return true;
     }
     return false;
 }
