@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cfenv>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -282,8 +283,14 @@ struct Kernel {
     }
 
     static void compute(char* const* data, const npy_intp* steps, npy_intp n, LoopError& error) {
+        // The scalar functions report no floating-point flags, so neither do
+        // the loops: the calling thread's flags are put back as they were,
+        // keeping any that NumPy's own casts raised before the loop.
+        std::fexcept_t flags;
+        std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
         Context c{data, steps, &error};
         run_chunks(n, Grain, &chunk, &c);
+        std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
     }
 
     static int strided(PyArrayMethod_Context*, char* const* data, const npy_intp* dims, const npy_intp* steps,
