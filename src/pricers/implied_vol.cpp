@@ -54,6 +54,7 @@
 #include "pricers/implied_vol.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +112,13 @@ double householder3(double nu, double h2, double h3) noexcept {
     return nu * (1.0 + 0.5 * h2 * nu) / (1.0 + nu * (h2 + h3 * nu * (1.0 / 6.0)));
 }
 
+// a when c holds, else b, without a branch that data-dependent conditions
+// would mispredict.
+double pick(bool c, double a, double b) noexcept {
+    const std::uint64_t mask = -static_cast<std::uint64_t>(c);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
+}
+
 // The search for one option, in the phases that the block form runs as
 // passes: start (the checks, the bounds and npv's vol-free quantities), guess,
 // then steps, each an evaluation of npv at the current vol and an advance.
@@ -158,21 +166,26 @@ public:
         return true;
     }
 
-    void guess() noexcept {
+    // The guess in two parts: where the price lies against the inflection
+    // point (returned: whether below it), then the guess on that side.
+    bool place() noexcept {
         const double x = carry * tau + log_moneyness;
         xx = x * x;
 
         // The normalised out-of-the-money problem: beta = b(-|x|, s).
-        const double ax = std::fabs(x);
-        const double time_value = price - lower;
+        ax = std::fabs(x);
         const double norm = std::sqrt(spot_df) * std::sqrt(strike_df);
-        const double beta = time_value / norm;
-        const double b_max = std::exp(-0.5 * ax);
-        const double s_c = std::sqrt(2.0 * ax);
-        const double b_c = 0.5 * b_max - norm_cdf(-s_c) / b_max;
+        beta = (price - lower) / norm;
+        b_max = std::exp(-0.5 * ax);
+        s_c = std::sqrt(2.0 * ax);
+        b_c = 0.5 * b_max - norm_cdf(-s_c) / b_max;
+        low = beta < b_c;
+        return low;
+    }
+
+    void guess() noexcept {
         const double v_c = b_max * formula::frac_1_sqrt_2pi;
         const double s_tangent = s_c + (beta - b_c) / v_c;
-        low = beta < b_c;
         double s0;
         if (low) {
             const double u = std::cbrt(beta / (two_pi_over_3_sqrt_3 * ax));
@@ -188,7 +201,7 @@ public:
         // Objectives: low, log(npv - lower) - log(price - lower); high,
         // log(upper - npv) - log(upper - price), or the plain difference when
         // the price is at the upper bound.
-        target = low ? time_value : upper - price;
+        target = low ? price - lower : upper - price;
         log_target = std::log(target);
         plain = !low && upper == price;
         const double scale = spot_df + strike_df;
@@ -202,27 +215,35 @@ public:
         step = 0;
     }
 
-    // npv and its vega at the current vol.
+    // npv and its vega at the current vol, from d1 and d2 there.
+    void arguments() noexcept { at = formula::arguments(vol, sqrt_tau, tau, carry, log_moneyness); }
     void evaluate() noexcept {
-        at = formula::arguments(vol, sqrt_tau, tau, carry, log_moneyness);
         npv = formula::npv(chi, spot_df, strike_df, formula::cdf(at.d1, chi), formula::cdf(at.d2, chi));
         vega = (formula::pdf(at.d1) * spot_df) * sqrt_tau;
     }
 
-    bool advance(double& out) noexcept {
-        const double miss = npv - price;
-        if (std::fabs(miss) < best_miss) {
-            best_miss = std::fabs(miss);
-            best = vol;
-        }
-        if (best_miss <= tolerance) return finish(best, out);
-        if (miss > 0.0) {
-            hi = vol;
-        } else {
-            lo = vol;  // a NaN price (an underflowing s) counts as too low
-        }
-        if (hi < inf && hi - lo <= hi * 0x1p-51) return finish(best, out);
+    // After an evaluation: keep the best vol, narrow the bracket. False once
+    // the price is met or the bracket closed, with the answer in `out` (which
+    // holds the best vol so far in any case).
+    bool judge(double& out) noexcept {
+        miss = npv - price;
+        const double abs_miss = std::fabs(miss);
+        const bool better = abs_miss < best_miss;
+        best_miss = pick(better, abs_miss, best_miss);
+        best = pick(better, vol, best);
+        const bool above = miss > 0.0;  // a NaN price (an underflowing s) counts as too low
+        hi = pick(above, vol, hi);
+        lo = pick(above, lo, vol);
+        out = best;
+        const bool met = best_miss <= tolerance;
+        const bool closed = (hi < inf) & (hi - lo <= hi * 0x1p-51);
+        return !(met | closed);
+    }
 
+    // The next vol. False when there is nowhere left to go or the step is
+    // small enough to take unchecked, or the steps are used up, with the
+    // answer in `out`.
+    bool move(double& out) noexcept {
         // Householder on the transformed objective, in vol: the derivatives
         // in s times powers of sqrt(tau).
         const double s = at.s;
@@ -234,16 +255,18 @@ public:
         if (plain) {
             next = vol + householder3(-miss / vega, h2, h3);
         } else {
-            const double g = low ? npv - lower : upper - npv;
-            const double r = low ? vega / g : -vega / g;
+            const double g = pick(low, npv - lower, upper - npv);
+            const double q = vega / g;
+            const double r = pick(low, q, -q);
             next = vol + householder3(-log_ratio(g, target, log_target) / r, h2 - r, h3 - 3.0 * h2 * r + 2.0 * r * r);
         }
-        if (next == vol) return finish(best, out);  // a step below the last place: nowhere left to go
+        const bool stuck = next == vol;  // a step below the last place
+        // A step this small lands on the root to well below the tolerance,
+        // unless it crosses a seam of the error function, where npv jumps:
+        // take it unchecked only when it does not.
+        bool take = false;
         if (next > lo && next < hi) {
-            // A step this small lands on the root to well below the
-            // tolerance, unless it crosses a seam of the error function,
-            // where npv jumps: take it unchecked only when it does not.
-            if (std::fabs(next - vol) <= vol * 0x1p-20 && same_pieces(next)) return finish(next, out);
+            take = std::fabs(next - vol) <= vol * 0x1p-20 && same_pieces(next);
         } else if (hi == inf) {
             next = vol * 2.0;
         } else if (lo == 0.0 || hi > 2.0 * lo) {
@@ -251,16 +274,14 @@ public:
         } else {
             next = 0.5 * (lo + hi);
         }
+        take &= !stuck;
+        out = pick(take, next, best);
         vol = next;
-        return ++step < max_steps || finish(best, out);
+        ++step;
+        return !(stuck | take) & (step < max_steps);
     }
 
 private:
-    static bool finish(double v, double& out) noexcept {
-        out = v;
-        return false;
-    }
-
     // Whether npv at `v` reads erf in the same pieces as at the current vol.
     bool same_pieces(double v) const noexcept {
         const formula::Arguments a = formula::arguments(v, sqrt_tau, tau, carry, log_moneyness);
@@ -269,6 +290,8 @@ private:
 
     // The option and the bounds of its price.
     double price, chi, tau, sqrt_tau, carry, log_moneyness, spot_df, strike_df, lower, upper;
+    // The guess.
+    double ax, beta, b_max, s_c, b_c;
     // The objective.
     double xx, target, log_target, tolerance;
     bool low, plain;
@@ -276,7 +299,7 @@ private:
     double lo, hi, best, best_miss, vol;
     int step;
     formula::Arguments at;
-    double npv, vega;
+    double npv, vega, miss;
 };
 
 }  // namespace
@@ -286,10 +309,12 @@ double implied_vol(double price, double spot, double strike, double rate, double
     Search search;
     double out;
     if (!search.start(price, spot, strike, rate, div_yield, tau, pc_flag, out)) return out;
+    search.place();
     search.guess();
     do {
+        search.arguments();
         search.evaluate();
-    } while (search.advance(out));
+    } while (search.judge(out) && search.move(out));
     return out;
 }
 
@@ -307,14 +332,37 @@ void implied_vol_many(std::size_t n, const double* price, const double* spot, co
             live[m] = static_cast<std::uint8_t>(i);
             m += search[i].start(price[k], spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], out[k]);
         }
+        // The options below their inflection point first, then those above:
+        // the guesses differ by side, and one side at a time keeps their
+        // branches predictable.
+        std::uint8_t sided[block];
+        std::size_t lows = 0;
+        std::size_t highs = m;
+        for (std::size_t j = 0; j < m; ++j) {
+            const std::uint8_t i = live[j];
+            if (search[i].place()) {
+                sided[lows++] = i;
+            } else {
+                sided[--highs] = i;
+            }
+        }
+        std::copy(sided, sided + m, live);
         for (std::size_t j = 0; j < m; ++j) search[live[j]].guess();
         while (m > 0) {
+            for (std::size_t j = 0; j < m; ++j) search[live[j]].arguments();
             for (std::size_t j = 0; j < m; ++j) search[live[j]].evaluate();
             std::size_t kept = 0;
             for (std::size_t j = 0; j < m; ++j) {
                 const std::size_t i = live[j];
                 live[kept] = static_cast<std::uint8_t>(i);
-                kept += search[i].advance(out[base + i]);
+                kept += search[i].judge(out[base + i]);
+            }
+            m = kept;
+            kept = 0;
+            for (std::size_t j = 0; j < m; ++j) {
+                const std::size_t i = live[j];
+                live[kept] = static_cast<std::uint8_t>(i);
+                kept += search[i].move(out[base + i]);
             }
             m = kept;
         }
