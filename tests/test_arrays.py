@@ -370,10 +370,9 @@ def test_pc_flag_values_other_than_put_and_call_are_refused():
             npv(flag)()
 
 
-# Every value other than 0 and 1 is refused as itself; these two are not yet:
-# a Python int beyond int64 fails in NumPy's conversion with its OverflowError,
-# and a uint64 from 2**63 on is named by its wrapped int64 value.
-@pytest.mark.xfail(strict=True, raises=(OverflowError, AssertionError), reason="refused with another error or value")
+# Every value other than 0 and 1 is refused as itself, also a Python int beyond
+# int64 (not NumPy's OverflowError) and a uint64 from 2**63 on (not its wrapped
+# int64 value).
 @pytest.mark.parametrize("flag, shown", [(2**70, str(2**70)), (-2**64, str(-2**64)),
                                          (np.array([1, 2**63], dtype=np.uint64), str(2**63)),
                                          (np.uint64(2**64 - 1), str(2**64 - 1))])

@@ -343,7 +343,14 @@ struct Kernel {
         return 0;
     }
 
-    // Doubles become float64 and enumerations int64, unless given as objects.
+    // An enumeration operand is read as objects when it is one, or a Python
+    // int or a uint64, whose values int64 may not hold: the loop then names the
+    // value as given rather than NumPy's overflow or its wrapped value.
+    static bool as_objects(PyArray_DTypeMeta* given) {
+        return given == &PyArray_ObjectDType || given == &PyArray_PyLongDType || given == &PyArray_UInt64DType;
+    }
+
+    // Doubles become float64 and enumerations int64, unless read as objects.
     static int promote(PyObject*, PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* const[],
                        PyArray_DTypeMeta* new_dtypes[]) {
         promote_each(op_dtypes, new_dtypes, std::make_index_sequence<nin>{});
@@ -353,7 +360,7 @@ struct Kernel {
     template <std::size_t... I>
     static void promote_each(PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* new_dtypes[],
                              std::index_sequence<I...>) {
-        ((new_dtypes[I] = NPY_DT_NewRef(Lane<std::tuple_element_t<I, Args>>::is_enum && op_dtypes[I] == &PyArray_ObjectDType
+        ((new_dtypes[I] = NPY_DT_NewRef(Lane<std::tuple_element_t<I, Args>>::is_enum && as_objects(op_dtypes[I])
                                             ? &PyArray_ObjectDType
                                             : Lane<std::tuple_element_t<I, Args>>::dtype())),
          ...);
