@@ -268,3 +268,19 @@ def test_each_element_is_the_scalar_call(layout):
         # every kind of answer is covered: none, zero at the lower bound, and a search
         assert np.isnan(array).sum() > 0.1 * array.size and (array == 0.0).sum() > 0.05 * array.size
         assert (array > 0.0).sum() > 0.5 * array.size
+
+
+def test_output_over_its_own_input():
+    # A block writes an option's answer while its neighbours are still being
+    # read: in place and shifted, every element is still its own option's.
+    price, spot, strike, rate, div, tau, flag = mixed_options(5_000, 13)
+    want = qn.implied_vol(price, spot, strike, rate, div, tau, flag)
+    same = price.copy()
+    assert qn.implied_vol(same, spot, strike, rate, div, tau, flag, out=same) is same
+    assert np.array_equal(bits(same), bits(want))
+    shifted = np.concatenate([price, [0.0]])
+    qn.implied_vol(shifted[:-1], spot, strike, rate, div, tau, flag, out=shifted[1:])
+    assert np.array_equal(bits(shifted[1:]), bits(want))
+    behind = np.concatenate([[0.0], tau])
+    qn.implied_vol(price, spot, strike, rate, div, behind[1:], flag, out=behind[:-1])
+    assert np.array_equal(bits(behind[:-1]), bits(want))
