@@ -5,11 +5,13 @@ used when there is no display).
 """
 from __future__ import annotations
 
+import datetime
 import os
 import pathlib
 import time
 
 import numpy as np
+import pandas as pd
 
 import quillander as q
 import quillander_numpy as qn
@@ -54,6 +56,40 @@ def curves() -> q.YieldCurve:
     print(f"overnight rate on the flat curve: {flat.get_overnight_rate(today):.7%} "
           "(simple, on the Act365 basis, from a 5% continuous rate)")
     return noded
+
+
+def dates_in_arrays(curve: q.YieldCurve) -> None:
+    section("Dates in arrays")
+    mixed = [q.Date(2024, 2, 29), datetime.date(2024, 3, 1), np.datetime64("2024-03-02T18:30"), None]
+    print(f"qn.to_datetime64 of a Date, a datetime.date, a datetime64[m] and None: {qn.to_datetime64(mixed)}")
+    print(f"qn.to_int (serials, 1899-12-30 is 0): {qn.to_int(mixed[:3])}; qn.from_int back: {qn.from_int([45351, 2])}")
+
+    column = pd.Series(pd.to_datetime(["2024-01-15", "2024-02-17", "NaT", "2024-03-31"]), name="settle")
+    frame = column.to_frame()
+    frame["maturity"] = qn.add_tenor(frame["settle"], "3M")
+    frame["business day"] = qn.is_business_day(frame["settle"], q.Calendar("QD_WEEK"))
+    frame["df"] = qn.get_df(curve, frame["maturity"])
+    print("a pandas column through qn (NaT stays NaT, NaN as a float):")
+    print(frame.to_string(index=False))
+
+    # Coupons every 6 months, each the start date plus 6M x k (not chained, so
+    # the 31st comes back after February), 5% a year on 100.
+    start = q.Date(2023, 8, 31)
+    pay = qn.add_tenor(start, [f"{6 * k}M" for k in range(1, 15)])
+    cash = np.full(pay.size, 2.5)
+    cash[-1] += 100.0
+    dfs = qn.get_df(curve, pay)
+    print(f"{'payment':<12} {'cash':>8} {'df':>10}")
+    for d, c, df in list(zip(pay, cash, dfs))[:3] + list(zip(pay, cash, dfs))[-2:]:
+        print(f"{str(d):<12} {c:8.2f} {df:10.6f}")
+    same = all(df == curve.get_df(d) for d, df in zip(qn.to_dates(pay), dfs))
+    print(f"price {float((cash * dfs).sum()):.4f} per 100; every df is curve.get_df's bits: {same}")
+
+    n = 1_000_000
+    many = np.datetime64("2024-01-15") + np.random.default_rng(1).integers(0, 30 * 365, n).astype("m8[D]")
+    start_ns = time.perf_counter_ns()
+    qn.get_df(curve, many)
+    print(f"{n:,} cash-flow dates discounted by qn.get_df in {(time.perf_counter_ns() - start_ns) / 1e6:.1f} ms")
 
 
 def bond(curve: q.YieldCurve) -> None:
@@ -233,6 +269,7 @@ def main() -> None:
     print(f"quillander {q.__version__}")
     dates()
     curve = curves()
+    dates_in_arrays(curve)
     bond(curve)
     options()
     book()

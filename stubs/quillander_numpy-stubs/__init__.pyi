@@ -1,7 +1,7 @@
 # Type information for the quillander_numpy extension module: NumPy ufuncs
 # whose every element is the quillander scalar call's result.
 import datetime
-from typing import Any, Generic, NamedTuple, SupportsIndex, TypeAlias, TypeVar, overload
+from typing import Any, Generic, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -166,7 +166,8 @@ def get_metrics_fd(
 # a datetime64 of any unit, or None / NaT. Many dates: any array-like of them,
 # datetime64 arrays and pandas datetime columns included.
 _OneDate: TypeAlias = Date | datetime.date | np.datetime64 | None
-_Dates: TypeAlias = _OneDate | ArrayLike
+_ManyDates: TypeAlias = ArrayLike | Sequence[Any]  # mixed sequences of date-likes too
+_Dates: TypeAlias = _OneDate | _ManyDates
 _Days: TypeAlias = np.ndarray[Any, np.dtype[np.datetime64]]
 _Floats: TypeAlias = np.ndarray[Any, np.dtype[np.float64]]
 
@@ -174,7 +175,7 @@ _Floats: TypeAlias = np.ndarray[Any, np.dtype[np.float64]]
 @overload
 def to_int(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
 @overload
-def to_int(dates: ArrayLike) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+def to_int(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]: ...
 @overload
 def from_int(serials: int | np.integer[Any]) -> np.datetime64: ...  # type: ignore[overload-overlap]
 @overload
@@ -182,15 +183,15 @@ def from_int(serials: ArrayLike) -> _Days: ...
 @overload
 def to_datetime64(dates: _OneDate) -> np.datetime64: ...  # type: ignore[overload-overlap]
 @overload
-def to_datetime64(dates: ArrayLike) -> _Days: ...
+def to_datetime64(dates: _ManyDates) -> _Days: ...
 @overload
 def to_dates(dates: _OneDate) -> Date | None: ...  # type: ignore[overload-overlap]
 @overload
-def to_dates(dates: ArrayLike) -> list[Any]: ...  # nested like the input, None for NaT
+def to_dates(dates: _ManyDates) -> list[Any]: ...  # nested like the input, None for NaT
 @overload
 def weekday(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
 @overload
-def weekday(dates: ArrayLike) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+def weekday(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]: ...
 
 @overload
 def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64: ...
@@ -199,11 +200,11 @@ def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any: ...
 @overload
 def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
 @overload
-def is_business_day(dates: ArrayLike, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_business_day(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 @overload
 def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
 @overload
-def is_weekend(dates: ArrayLike, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 
 # Two date arguments broadcast together; the result is np.float64 when both
 # are single dates, else an array of the broadcast shape.
@@ -220,11 +221,11 @@ def interpolate(interp: Interpolator, x: ArrayLike) -> _Floats: ...
 @overload
 def get_df(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def get_df(curve: YieldCurve, dates: ArrayLike) -> _Floats: ...
+def get_df(curve: YieldCurve, dates: _ManyDates) -> _Floats: ...
 @overload
 def get_overnight_rate(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
 @overload
-def get_overnight_rate(curve: YieldCurve, dates: ArrayLike) -> _Floats: ...
+def get_overnight_rate(curve: YieldCurve, dates: _ManyDates) -> _Floats: ...
 def get_fwd_df(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
 def get_fwd_rate(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
 
@@ -293,9 +294,9 @@ def implied_vol(
 # Each date moved to a business day of `cal` that is not a holiday; one date
 # in gives one np.datetime64 out, an array a datetime64[D] array of its shape.
 @overload
-def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: ArrayLike | None = None) -> np.datetime64: ...
+def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> np.datetime64: ...
 @overload
-def adjust(dates: ArrayLike, cal: Calendar, bus_day_adj: BusDayAdj, holidays: ArrayLike | None = None) -> Any: ...
+def adjust(dates: _ManyDates, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> Any: ...
 
 # The schedule's dates, strictly increasing, as a 1-d datetime64[D] array.
 def schedule(
@@ -306,5 +307,5 @@ def schedule(
     bus_day_adj: BusDayAdj,
     stub_type: StubType,
     end_of_month: bool = False,
-    holidays: ArrayLike | None = None,
+    holidays: _ManyDates | None = None,
 ) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]: ...
