@@ -261,9 +261,13 @@ struct Kernel {
                 ...);
             if (!ok) return;
             for (int k = 0; k < nout; ++k) {
-                outs[k] = c.steps[nin + k] == static_cast<npy_intp>(sizeof(double))
-                              ? reinterpret_cast<double*>(c.data[nin + k] + base * c.steps[nin + k])
-                              : out[k];
+                // In place only when contiguous and not the very memory of an
+                // input: NumPy passes an output that is also an input without a
+                // copy, trusting each element to be read before it is written,
+                // and a block form writes one field before reading for the next.
+                auto* direct = reinterpret_cast<double*>(c.data[nin + k] + base * c.steps[nin + k]);
+                const bool aliased = ((static_cast<const void*>(direct) == src[I]) || ...);
+                outs[k] = c.steps[nin + k] == static_cast<npy_intp>(sizeof(double)) && !aliased ? direct : out[k];
             }
             Batch<F>::run(static_cast<std::size_t>(count), static_cast<const std::tuple_element_t<I, Args>*>(src[I])..., outs);
             for (int k = 0; k < nout; ++k) {

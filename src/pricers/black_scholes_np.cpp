@@ -74,8 +74,14 @@ bool any_dask(PyObject* const* args, Py_ssize_t nargs) {
     return false;
 }
 
-PyObject* call_metrics(PyObject* ufunc, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
+    // NumPy's own count check would name the ufunc behind the function.
+    if (nargs < 7 || nargs > 14) {
+        PyErr_Format(PyExc_TypeError, "%s() takes from 7 to 14 positional arguments but %zd %s given", name, nargs,
+                     nargs == 1 ? "was" : "were");
+        return nullptr;
+    }
     PyObject* outcome;
     if (any_dask(args, nargs)) {
         py::Ref gufunc(PyImport_ImportModule("dask.array"));
@@ -110,10 +116,10 @@ PyObject* metrics_ufunc = nullptr;
 PyObject* metrics_fd_ufunc = nullptr;
 
 PyObject* get_metrics(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_metrics(metrics_ufunc, args, static_cast<size_t>(nargs), kwnames);
+    return call_metrics("get_metrics", metrics_ufunc, args, static_cast<size_t>(nargs), kwnames);
 }
 PyObject* get_metrics_fd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_metrics(metrics_fd_ufunc, args, static_cast<size_t>(nargs), kwnames);
+    return call_metrics("get_metrics_fd", metrics_fd_ufunc, args, static_cast<size_t>(nargs), kwnames);
 }
 
 PyMethodDef metrics_defs[] = {
