@@ -21,6 +21,7 @@
 
 #include "datetime/date.hpp"
 #include "errors.hpp"
+#include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
 #include "numpy/threads.hpp"
 #include "python/binding.hpp"
@@ -75,39 +76,6 @@ std::int64_t year_of_days(std::int64_t days) noexcept;
 inline Date date_of_days(std::int64_t days) { return Date::from_serial(days + epoch_serial); }
 
 // ---------------------------------------------------------------- errors
-
-// The first failing element of a loop (the smallest index wins, whichever
-// thread met it). Raised with the element's index after the message.
-class FirstError {
-public:
-    enum class Kind { value, failure, type, overflow };
-
-    void record(std::int64_t index, Kind kind, std::string message) {
-        std::lock_guard lock(m_);
-        if (index < index_) {
-            index_ = index;
-            kind_ = kind;
-            message_ = std::move(message);
-        }
-    }
-    bool any() const { return index_ != std::numeric_limits<std::int64_t>::max(); }
-    std::int64_t first() const { return index_; }
-    // Sets the Python exception: "<message> (at index <i>)", the index unravelled
-    // over `shape` when it has two or more dimensions.
-    void raise(const std::vector<npy_intp>& shape) const;
-
-private:
-    std::mutex m_;
-    std::int64_t index_ = std::numeric_limits<std::int64_t>::max();
-    Kind kind_ = Kind::value;
-    std::string message_;
-};
-
-// " (at index 3)" or " (at index (1, 2))".
-std::string at_index(std::int64_t flat, const std::vector<npy_intp>& shape);
-// Raises the error of the first element, with its index, and throws PythonError.
-[[noreturn]] void raise_at(FirstError::Kind kind, const std::string& message, std::int64_t flat,
-                           const std::vector<npy_intp>& shape);
 
 // The refusal the scalar constructor gives a date of this year (ValueError for
 // years 0..1898, OverflowError outside 0..65535), for element `flat`.

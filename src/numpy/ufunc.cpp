@@ -4,28 +4,6 @@
 
 namespace quill::np {
 
-void LoopError::raise() const {
-    switch (kind_) {
-        case Kind::value:
-            py::raise_error(message_);
-            break;
-        case Kind::failure:
-            py::raise_failure(message_);
-            break;
-        case Kind::type:
-            PyErr_SetString(PyExc_TypeError, message_.c_str());
-            break;
-    }
-}
-
-int LoopError::finish() const {
-    // Loops run without the interpreter lock; raising needs it.
-    const PyGILState_STATE state = PyGILState_Ensure();
-    raise();
-    PyGILState_Release(state);
-    return -1;
-}
-
 bool add_loops(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes,
                PyArrayMethod_StridedLoop* loop, bool objects) {
     PyType_Slot slots[] = {{NPY_METH_strided_loop, reinterpret_cast<void*>(loop)}, {0, nullptr}};

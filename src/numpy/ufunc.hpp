@@ -29,6 +29,7 @@
 
 #include "enums/enum_traits.hpp"
 #include "errors.hpp"
+#include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
 #include "numpy/threads.hpp"
 #include "python/binding.hpp"
@@ -38,34 +39,6 @@ namespace quill::np {
 
 using py::CallSpec;
 using py::fixed_string;
-
-// The first failing element of a loop (the smallest index wins, whichever
-// thread met it), raised once the loop is over.
-class LoopError {
-public:
-    enum class Kind { value, type, failure };
-
-    void record(std::int64_t index, Kind kind, std::string message) {
-        std::lock_guard lock(m_);
-        if (index < index_) {
-            index_ = index;
-            kind_ = kind;
-            message_ = std::move(message);
-        }
-    }
-    bool any() const { return index_ != std::numeric_limits<std::int64_t>::max(); }
-    std::int64_t first() const { return index_; }
-    // Sets the Python exception (the interpreter lock must be held).
-    void raise() const;
-    // Takes the lock to raise; returns the loop's status for NumPy.
-    int finish() const;
-
-private:
-    std::mutex m_;
-    std::int64_t index_ = std::numeric_limits<std::int64_t>::max();
-    Kind kind_ = Kind::value;
-    std::string message_;
-};
 
 // "0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
 template <class E>
@@ -87,7 +60,7 @@ template <>
 struct Lane<double> {
     static constexpr bool is_enum = false;
     static PyArray_DTypeMeta* dtype() { return &PyArray_DoubleDType; }
-    static bool read(const char* p, double& v, std::string_view, std::int64_t, LoopError&) {
+    static bool read(const char* p, double& v, std::string_view, std::int64_t, FirstError&) {
         std::memcpy(&v, p, sizeof v);
         return true;
     }
@@ -98,11 +71,11 @@ template <class E>
 struct Lane<E> {
     static constexpr bool is_enum = true;
     static PyArray_DTypeMeta* dtype() { return &PyArray_Int64DType; }
-    static bool read(const char* p, E& v, std::string_view name, std::int64_t i, LoopError& err) {
+    static bool read(const char* p, E& v, std::string_view name, std::int64_t i, FirstError& err) {
         std::int64_t raw;
         std::memcpy(&raw, p, sizeof raw);
         if (raw < 0 || raw >= static_cast<std::int64_t>(variant_count<E>())) {
-            err.record(i, LoopError::Kind::value, invalid(name, std::to_string(raw)));
+            err.record(i, FirstError::Kind::value, invalid(name, std::to_string(raw)));
             return false;
         }
         v = static_cast<E>(raw);
@@ -200,7 +173,7 @@ struct Kernel {
     struct Context {
         char* const* data;
         const npy_intp* steps;
-        LoopError* error;
+        FirstError* error;
     };
 
     template <std::size_t... I>
@@ -215,10 +188,10 @@ struct Kernel {
             try {
                 Out<R>::put(c.data + nin, c.steps + nin, i, F(std::get<I>(args)...));
             } catch (const Error& e) {
-                c.error->record(i, LoopError::Kind::value, e.message());
+                c.error->record(i, FirstError::Kind::value, e.message());
                 return;
             } catch (const Failure& e) {
-                c.error->record(i, LoopError::Kind::failure, e.message());
+                c.error->record(i, FirstError::Kind::failure, e.message());
                 return;
             }
         }
@@ -286,7 +259,7 @@ struct Kernel {
         }
     }
 
-    static void compute(char* const* data, const npy_intp* steps, npy_intp n, LoopError& error) {
+    static void compute(char* const* data, const npy_intp* steps, npy_intp n, FirstError& error) {
         // The scalar functions report no floating-point flags, so neither do
         // the loops: the calling thread's flags are put back as they were,
         // keeping any that NumPy's own casts raised before the loop.
@@ -299,7 +272,7 @@ struct Kernel {
 
     static int strided(PyArrayMethod_Context*, char* const* data, const npy_intp* dims, const npy_intp* steps,
                        NpyAuxData*) {
-        LoopError error;
+        FirstError error;
         compute(data, steps, dims[0], error);
         return error.any() ? error.finish() : 0;
     }
@@ -338,7 +311,7 @@ struct Kernel {
         std::vector<std::vector<std::int64_t>> keep;
         keep.reserve(nin);
         if (!read_objects(d, s, dims[0], keep, std::make_index_sequence<nin>{})) return -1;
-        LoopError error;
+        FirstError error;
         Py_BEGIN_ALLOW_THREADS compute(d, s, dims[0], error);
         Py_END_ALLOW_THREADS if (error.any()) {
             error.raise();
