@@ -1,6 +1,5 @@
 // The module entry point: one interpreter, one module object, registration in
 // a fixed order with every name recorded in __all__.
-#include <atomic>
 #include <cstdint>
 
 #include "python/binding.hpp"
@@ -17,8 +16,7 @@ PyModuleDef module_def = {
     nullptr, nullptr, nullptr, nullptr,
 };
 
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* the_module = nullptr;
+ModuleHome home;
 
 // Appends `name` to the module's __all__ (creating the list on first use) and
 // sets the attribute. Steals nothing; `value` may be null after a failed creation.
@@ -86,22 +84,5 @@ bool initialise(PyObject* module) {
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_quillander() {
     using namespace quill::py;
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) return nullptr;
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "quillander does not support sub-interpreters: it can only be imported in the "
-                        "interpreter that imported it first");
-        return nullptr;
-    }
-    if (the_module != nullptr) return Py_NewRef(the_module);
-    PyObject* module = PyModule_Create2(&module_def, 1013);
-    if (module == nullptr) return nullptr;
-    if (!initialise(module)) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-    the_module = module;
-    return Py_NewRef(module);
+    return import_once(home, module_def, nullptr, &initialise);
 }

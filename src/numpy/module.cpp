@@ -5,7 +5,6 @@
 #define QUILL_NUMPY_IMPORTS
 #include "numpy/numpy.hpp"
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -94,8 +93,7 @@ PyModuleDef module_def = {
     nullptr, nullptr, nullptr, nullptr,
 };
 
-std::atomic<std::int64_t> owner_interpreter{-1};
-PyObject* the_module = nullptr;
+quill::py::ModuleHome home;
 
 void mismatch(const std::string& what) {
     const std::string message =
@@ -280,6 +278,14 @@ PyMethodDef* thread_defs() {
     return defs;
 }
 
+// NumPy's C API, then the scalar module's classes, internal-failure class and
+// values, before the module is made.
+bool prepare() {
+    if (PyArray_ImportNumPyAPI() < 0 || PyUFunc_ImportUFuncAPI() < 0) return false;
+    py::Ref scalar(PyImport_ImportModule("quillander"));
+    return scalar && borrow_classes(scalar.get()) && adopt_failure_class(scalar.get()) && probe_values(scalar.get());
+}
+
 bool initialise(PyObject* module) {
     py::Ref version(PyUnicode_FromString("0.1.0"));
     if (!add(module, "__version__", version.get())) return false;
@@ -300,30 +306,5 @@ bool initialise(PyObject* module) {
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_quillander_numpy() {
     using namespace quill::np;
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) return nullptr;
-    std::int64_t expected = -1;
-    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-        PyErr_SetString(PyExc_ImportError,
-                        "quillander_numpy does not support sub-interpreters: it can only be imported in the "
-                        "interpreter that imported it first");
-        return nullptr;
-    }
-    if (the_module != nullptr) return Py_NewRef(the_module);
-    if (PyArray_ImportNumPyAPI() < 0 || PyUFunc_ImportUFuncAPI() < 0) return nullptr;
-    {
-        quill::py::Ref scalar(PyImport_ImportModule("quillander"));
-        if (!scalar || !borrow_classes(scalar.get()) || !adopt_failure_class(scalar.get()) ||
-            !probe_values(scalar.get())) {
-            return nullptr;
-        }
-    }
-    PyObject* module = PyModule_Create2(&module_def, 1013);
-    if (module == nullptr) return nullptr;
-    if (!initialise(module)) {
-        Py_DECREF(module);
-        return nullptr;
-    }
-    the_module = module;
-    return Py_NewRef(module);
+    return quill::py::import_once(home, module_def, &prepare, &initialise);
 }

@@ -357,4 +357,29 @@ PyTypeObject* make_type(const char* qualified_name, int basicsize, destructor de
     return type;
 }
 
+// ---------------------------------------------------------------- start-up
+
+PyObject* import_once(ModuleHome& home, PyModuleDef& def, bool (*prepare)(), bool (*initialise)(PyObject*)) {
+    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) return nullptr;
+    std::int64_t expected = -1;
+    if (!home.owner.compare_exchange_strong(expected, id) && expected != id) {
+        const std::string message = std::string(def.m_name) +
+                                    " does not support sub-interpreters: it can only be imported in the "
+                                    "interpreter that imported it first";
+        PyErr_SetString(PyExc_ImportError, message.c_str());
+        return nullptr;
+    }
+    if (home.module != nullptr) return Py_NewRef(home.module);
+    if (prepare != nullptr && !prepare()) return nullptr;
+    PyObject* module = PyModule_Create2(&def, 1013);
+    if (module == nullptr) return nullptr;
+    if (!initialise(module)) {
+        Py_DECREF(module);
+        return nullptr;
+    }
+    home.module = module;
+    return Py_NewRef(module);
+}
+
 }  // namespace quill::py

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <concepts>
 #include <cstdint>
 #include <limits>
@@ -37,6 +38,20 @@ struct PythonError {};
 void raise_error(std::string_view message);
 // Raises the internal-failure exception with `message`, whole.
 void raise_failure(std::string_view message);
+// ---------------------------------------------------------------- start-up
+
+// Where a module lives: made once, by the first interpreter that imports it,
+// and kept for the life of the process.
+struct ModuleHome {
+    std::atomic<std::int64_t> owner{-1};  // the importing interpreter, claimed once
+    PyObject* module = nullptr;
+};
+
+// One import: refuses any interpreter but the first (ImportError), returns the
+// module made before, or else runs `prepare` (may be null) and makes the
+// module from `def` with `initialise`; a failed start leaves nothing made.
+PyObject* import_once(ModuleHome& home, PyModuleDef& def, bool (*prepare)(), bool (*initialise)(PyObject*));
+
 // Makes `type` the internal-failure exception class, so that a second module
 // built on this layer raises the very class the first one does.
 void adopt_failure_type(PyObject* type);
