@@ -3,9 +3,11 @@
 // coefficient upward and is evaluated by Horner's rule; the evaluation order
 // below is part of the result (the pricer's normal distribution depends on
 // these exact values), so keep each expression as written.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 
 #include "maths/functions.hpp"
 
@@ -215,11 +217,31 @@ static_assert(erfc_intervals.size() == erf_piece_starts.size());
 // erfc underflows to zero from here on.
 constexpr double erfc_zero_from = 110.0;
 
+// The piece of a z in [0.5, 110): the number of piece starts after the first
+// that are <= z. Every start is a multiple of 1/4, so z >= a exactly when
+// floor(4z) >= 4a, and one table read by floor(4z) gives the count.
+constexpr std::size_t piece_table_size = static_cast<std::size_t>(4 * erfc_zero_from);
+constexpr auto piece_table = [] {
+    std::array<std::uint8_t, piece_table_size> table{};
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        for (std::size_t j = 1; j < erf_piece_starts.size(); ++j) {
+            if (static_cast<double>(i) >= 4 * erf_piece_starts[j]) ++table[i];
+        }
+    }
+    return table;
+}();
+static_assert([] {
+    for (double a : erf_piece_starts) {
+        if (4 * a != static_cast<double>(static_cast<std::size_t>(4 * a))) return false;
+    }
+    return true;
+}());
+
+inline std::size_t erfc_piece(double z) noexcept { return piece_table[static_cast<std::size_t>(z * 4.0)]; }
+
 // erfc(z) for 0.5 <= z < 110.
 double erfc_tail(double z) noexcept {
-    std::size_t k = 0;
-    for (std::size_t j = 1; j < erfc_intervals.size(); ++j) k += z >= erfc_intervals[j].a ? 1 : 0;
-    const ErfcInterval& iv = erfc_intervals[k];
+    const ErfcInterval& iv = erfc_intervals[erfc_piece(z)];
     const double t = z - iv.a;
     const double r = horner(iv.n, t) / horner(iv.d, t);
     const double g = std::exp(-z * z) / z;
@@ -364,6 +386,83 @@ double erf_kernel(double z, bool complement) noexcept {
         return 1.0 + erf_nonnegative(-z, false);
     }
     return erf_nonnegative(z, complement);
+}
+
+namespace {
+
+// Two lanes of doubles. Each lane's multiply, add and divide is the IEEE
+// operation the scalar code performs (no fused multiply-adds are formed), so
+// a lane carries exactly the scalar result.
+using Pair = double __attribute__((vector_size(16)));
+
+template <std::size_t N>
+inline Pair horner_pair(const std::array<double, N>& c, Pair t) noexcept {
+    Pair acc = {c[N - 1], c[N - 1]};
+    for (std::size_t i = N - 1; i-- > 0;) acc = acc * t + Pair{c[i], c[i]};
+    return acc;
+}
+
+// Horner's rule with each lane's own coefficients.
+template <std::size_t N>
+inline Pair horner_rows(const std::array<double, N>& c0, const std::array<double, N>& c1, Pair t) noexcept {
+    Pair acc = {c0[N - 1], c1[N - 1]};
+    for (std::size_t i = N - 1; i-- > 0;) acc = acc * t + Pair{c0[i], c1[i]};
+    return acc;
+}
+
+// erf of two values with 1e-10 <= |x| < 0.5, as erf() gives them.
+inline Pair erf_small_pair(Pair z) noexcept {
+    return horner_pair(erf_small_n, z) * z / horner_pair(erf_small_d, z) + Pair{erf_small_y, erf_small_y} * z;
+}
+
+// erf of two values with 0.5 <= |x| < 110, as erf() gives them.
+inline Pair erf_tail_pair(double z0, double z1) noexcept {
+    const Pair z = {z0, z1};
+    const ErfcInterval& i0 = erfc_intervals[erfc_piece(z0)];
+    const ErfcInterval& i1 = erfc_intervals[erfc_piece(z1)];
+    const Pair t = z - Pair{i0.a, i1.a};
+    const Pair r = horner_rows(i0.n, i1.n, t) / horner_rows(i0.d, i1.d, t);
+    const Pair g = Pair{std::exp(-z0 * z0), std::exp(-z1 * z1)} / z;
+    return Pair{1.0, 1.0} - (g * r + Pair{i0.b, i1.b} * g);
+}
+
+}  // namespace
+
+void erf_many(std::size_t n, const double* x, double* out) noexcept {
+    // The values are sorted, without branching on them, into the two pieces of
+    // the kernel and the rest (NaN, infinities, zeros, the tiniest and the
+    // largest); each piece then runs two values at a time.
+    constexpr std::size_t block = 128;
+    std::size_t small[block], tail[block], other[block];
+    for (std::size_t base = 0; base < n; base += block) {
+        const std::size_t count = std::min(block, n - base);
+        std::size_t ns = 0, nt = 0, no = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const double z = std::fabs(x[base + i]);
+            const bool in_small = z >= 1e-10 && z < 0.5;
+            const bool in_tail = z >= 0.5 && z < erfc_zero_from;
+            small[ns] = tail[nt] = other[no] = base + i;
+            ns += in_small ? 1 : 0;
+            nt += in_tail ? 1 : 0;
+            no += in_small || in_tail ? 0 : 1;
+        }
+        std::size_t j = 0;
+        for (; j + 1 < ns; j += 2) {
+            const double x0 = x[small[j]], x1 = x[small[j + 1]];
+            const Pair r = erf_small_pair(Pair{std::fabs(x0), std::fabs(x1)});
+            out[small[j]] = std::copysign(r[0], x0);
+            out[small[j + 1]] = std::copysign(r[1], x1);
+        }
+        if (j < ns) out[small[j]] = erf(x[small[j]]);
+        for (j = 0; j + 1 < nt; j += 2) {
+            const double x0 = x[tail[j]], x1 = x[tail[j + 1]];
+            const Pair r = erf_tail_pair(std::fabs(x0), std::fabs(x1));
+            out[tail[j]] = std::copysign(r[0], x0);
+            out[tail[j + 1]] = std::copysign(r[1], x1);
+        }
+        if (j < nt) out[tail[j]] = erf(x[tail[j]]);
+        for (j = 0; j < no; ++j) out[other[j]] = erf(x[other[j]]);
+    }
 }
 
 double erf_inv_kernel(double p, double q, double s) noexcept {

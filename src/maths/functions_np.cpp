@@ -5,6 +5,12 @@
 
 namespace quill::np {
 
+template <>
+struct Batch<&quill::erf> {
+    static constexpr bool exists = true;
+    static void run(std::size_t n, const double* x, double* const* out) { quill::erf_many(n, x, out[0]); }
+};
+
 bool add_maths_twins(PyObject* m) {
     // Cheap elements: larger chunks before a loop is worth splitting.
     constexpr std::int64_t grain = 16384;

@@ -23,6 +23,16 @@ bool add_promoter(PyObject* ufunc, int nops, PyArrayMethod_PromoterFunction* pro
     return PyUFunc_AddPromoter(ufunc, any.get(), capsule.get()) == 0;
 }
 
+bool name_module(PyObject* ufunc) {
+    py::Ref name(PyUnicode_FromString("quillander_numpy"));
+    if (!name) return false;
+    if (PyObject_SetAttrString(ufunc, "__module__", name.get()) == 0) return true;
+    // A NumPy whose ufuncs take no attributes: pickle then searches.
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    return true;
+}
+
 const char* doc_body(const char* doc) {
     const char* body = std::strstr(doc, "\n--\n\n");
     return body != nullptr ? body + 5 : doc;

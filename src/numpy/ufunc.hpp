@@ -266,8 +266,32 @@ struct Kernel {
         std::fexcept_t flags;
         std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
         Context c{data, steps, &error};
-        run_chunks(n, Grain, &chunk, &c);
+        // NumPy hands over an output that overlaps an input without a copy when
+        // a loop running forwards, element by element, reads each input before
+        // it is overwritten (an output just behind its input, say). Chunks on
+        // other threads would not keep that order: such a loop runs in one.
+        run_chunks(n, overlapping(data, steps, n) ? n : Grain, &chunk, &c);
         std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+    }
+
+    // Whether some output's memory overlaps an input's, other than being the
+    // very same elements (which each chunk reads before it writes).
+    static bool overlapping(char* const* data, const npy_intp* steps, npy_intp n) {
+        if (n <= 1) return false;
+        auto span = [&](int k, std::size_t size) {
+            const char* first = data[k];
+            const char* last = data[k] + (n - 1) * steps[k];
+            return std::pair{std::min(first, last), std::max(first, last) + size};
+        };
+        for (int o = nin; o < nops; ++o) {
+            const auto [out_lo, out_hi] = span(o, sizeof(double));
+            for (int i = 0; i < nin; ++i) {
+                if (data[i] == data[o] && steps[i] == steps[o]) continue;
+                const auto [in_lo, in_hi] = span(i, sizeof(std::int64_t));
+                if (out_lo < in_hi && in_lo < out_hi) return true;
+            }
+        }
+        return false;
     }
 
     static int strided(PyArrayMethod_Context*, char* const* data, const npy_intp* dims, const npy_intp* steps,
@@ -356,6 +380,9 @@ struct Kernel {
 bool add_loops(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes,
                PyArrayMethod_StridedLoop* loop, bool objects);
 bool add_promoter(PyObject* ufunc, int nops, PyArrayMethod_PromoterFunction* promoter);
+// Names this module as the ufunc's home, so that pickle finds it there at once
+// rather than by searching every imported module.
+bool name_module(PyObject* ufunc);
 // The text after the signature line "\n--\n\n", for the ufunc's doc.
 const char* doc_body(const char* doc);
 
@@ -376,7 +403,7 @@ struct Twin {
             K::dtypes(types, true, std::make_index_sequence<K::nin>{});
             ok = add_loops(ufunc, name, K::nin, K::nout, types, &K::objects, true);
         }
-        ok = ok && add_promoter(ufunc, K::nops, &K::promote);
+        ok = ok && add_promoter(ufunc, K::nops, &K::promote) && name_module(ufunc);
         if (!ok) {
             Py_DECREF(ufunc);
             return nullptr;

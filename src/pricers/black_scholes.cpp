@@ -321,9 +321,19 @@ struct Block {
             valid[i] = !refused(spot[k], strike[k], vol[k]);
             m[i] = model(spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], vol[k]);
         }
+        // cdf() in three steps: its error-function arguments, the error
+        // function of all of them at once, then the cdf values.
+        double t[2 * block];
+        double e[2 * block];
         for (std::size_t i = 0; i < count; ++i) {
-            cdf_d1[i] = cdf(m[i].d1, m[i].chi);
-            cdf_d2[i] = cdf(m[i].d2, m[i].chi);
+            t[i] = (m[i].d1 * m[i].chi) * formula::frac_1_sqrt_2;
+            t[block + i] = (m[i].d2 * m[i].chi) * formula::frac_1_sqrt_2;
+        }
+        quill::erf_many(count, t, e);
+        quill::erf_many(count, t + block, e + block);
+        for (std::size_t i = 0; i < count; ++i) {
+            cdf_d1[i] = (e[i] + 1.0) * 0.5;
+            cdf_d2[i] = (e[block + i] + 1.0) * 0.5;
         }
         return count;
     }
