@@ -18,11 +18,13 @@
 //     b''' = b' ((x^2 / s^3 - s / 4)^2 - 3 x^2 / s^4 - 1/4)
 //
 // 1. Initial guess, on the side of s_c where the target lies (b_c = b(s_c)
-//    costs one normal cdf; b'(s_c) = b_max / sqrt(2 pi)):
-//    - below b_c, the inverse of Jaeckel's lower map
-//      b ~ 2 pi |x| / (3 sqrt 3) N(-|x| / (sqrt 3 s))^3 ("Let's Be Rational",
-//      2015), or the tangent at s_c where that map does not apply, whichever
-//      is lower (the tangent overshoots in the convex part);
+//    costs one erfc; b'(s_c) = b_max / sqrt(2 pi)):
+//    - below b_c, s / s_c from a cubic polynomial in three variables of
+//      [0, 1], fitted offline (minimax in the relative error, under 3% over
+//      |x| / s up to 3.5 and s up to 8): the estimate of the far tail,
+//      where ln(b / b_c) ~ -|x| (s_c^2 / s^2 - 1) / 4; the tangent at s_c;
+//      and sqrt|x| / (1 + sqrt|x|). The tangent caps the result (it
+//      overshoots in the convex part);
 //    - above b_c, the upper tail b_max - b ~ c N(-s/2), with c fixed so that
 //      it holds at s_c (exact at the money), or the tangent at s_c, whichever
 //      is higher (the tangent undershoots in the concave part).
@@ -69,15 +71,13 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double sqrt_2 = 1.4142135623730951;
-constexpr double sqrt_3 = 1.7320508075688772;
-constexpr double two_pi_over_3_sqrt_3 = 1.2091995761561452;  // 2 pi / (3 sqrt 3)
 constexpr int max_steps = 64;
 // A total volatility beyond which every price is at its upper bound to the
 // last bit (N(-s/2) is below 1e-300).
 constexpr double s_max = 75.0;
 
 // The standard normal cdf and its inverse, for the initial guess only.
-double norm_cdf(double z) noexcept { return 0.5 * std::erfc(-z * formula::frac_1_sqrt_2); }
+double norm_cdf(double z) noexcept { return 0.5 * quill::erfc(-z * formula::frac_1_sqrt_2); }
 double norm_inv(double p) noexcept { return -sqrt_2 * quill::erfc_inv(p + p); }
 
 // The error function's pieces that matter here: their jumps (about 1e-10 of
@@ -172,13 +172,16 @@ public:
         const double x = carry * tau + log_moneyness;
         xx = x * x;
 
-        // The normalised out-of-the-money problem: beta = b(-|x|, s).
+        // The normalised out-of-the-money problem: beta = b(-|x|, s), with
+        // b_max = e^(-|x|/2) as the root of the smaller discounted leg over the
+        // larger (no exponential), and b_c from one erfc at sqrt(|x|) = s_c / sqrt 2.
         ax = std::fabs(x);
         const double norm = std::sqrt(spot_df) * std::sqrt(strike_df);
         beta = (price - lower) / norm;
-        b_max = std::exp(-0.5 * ax);
-        s_c = std::sqrt(2.0 * ax);
-        b_c = 0.5 * b_max - norm_cdf(-s_c) / b_max;
+        b_max = std::sqrt(std::min(spot_df, strike_df) / std::max(spot_df, strike_df));
+        root_ax = std::sqrt(ax);
+        s_c = sqrt_2 * root_ax;
+        b_c = 0.5 * b_max - 0.5 * quill::erfc(root_ax) / b_max;
         low = beta < b_c;
         return low;
     }
@@ -188,8 +191,13 @@ public:
         const double s_tangent = s_c + (beta - b_c) / v_c;
         double s0;
         if (low) {
-            const double u = std::cbrt(beta / (two_pi_over_3_sqrt_3 * ax));
-            s0 = u < 0.5 ? -ax / (sqrt_3 * norm_inv(u)) : s_tangent;
+            // t = s / s_c from the fitted cubic (see the method above).
+            const double x1 = std::sqrt(ax / (ax - 4.0 * std::log(beta / b_c)));
+            const double t_tangent = s_tangent / s_c;
+            const double tg = t_tangent > 0.0 ? t_tangent : 0.0;
+            const double y = root_ax / (1.0 + root_ax);
+            const double t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
+            s0 = t * s_c;
             if (s_tangent > 0.0 && s_tangent < s0) s0 = s_tangent;
             if (!(s0 > 0.0)) s0 = 0.5 * s_c;
         } else {
@@ -291,7 +299,7 @@ private:
     // The option and the bounds of its price.
     double price, chi, tau, sqrt_tau, carry, log_moneyness, spot_df, strike_df, lower, upper;
     // The guess.
-    double ax, beta, b_max, s_c, b_c;
+    double ax, root_ax, beta, b_max, s_c, b_c;
     // The objective.
     double xx, target, log_target, tolerance;
     bool low, plain;
