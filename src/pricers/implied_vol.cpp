@@ -98,11 +98,11 @@ int erf_piece(double d) noexcept {
 }
 
 // ln(g / target), by its series when the two are close (the usual case once
-// the steps converge: one logarithm fewer).
-double log_ratio(double g, double target, double log_target) noexcept {
-    const double u = (g - target) / target;
+// the steps converge: no logarithm).
+double log_ratio(double g, double target, double inv_target) noexcept {
+    const double u = (g - target) * inv_target;
     if (std::fabs(u) < 0x1p-9) return u * (1.0 + u * (-0.5 + u * (1.0 / 3.0 + u * (-0.25 + u * 0.2))));
-    return std::log(g) - log_target;
+    return std::log(g / target);
 }
 
 // The objective's Householder step of third order, from its value over its
@@ -110,6 +110,16 @@ double log_ratio(double g, double target, double log_target) noexcept {
 // its first.
 double householder3(double nu, double h2, double h3) noexcept {
     return nu * (1.0 + 0.5 * h2 * nu) / (1.0 + nu * (h2 + h3 * nu * (1.0 / 6.0)));
+}
+
+// The same step on the log of a function g with g' / g = r, from the log's
+// value ln(g / target) and g's second and third derivatives over its first:
+// householder3(-ln / r, h2 - r, h3 - 3 h2 r + 2 r^2) with the fractions
+// cleared, one division in place of two.
+double householder3_log(double ln, double r, double h2, double h3) noexcept {
+    const double k2 = h2 - r;
+    const double k3 = h3 - 3.0 * h2 * r + 2.0 * r * r;
+    return -ln * (r - 0.5 * k2 * ln) / (r * r - ln * (k2 * r - k3 * ln * (1.0 / 6.0)));
 }
 
 // a when c holds, else b, without a branch that data-dependent conditions
@@ -187,13 +197,13 @@ public:
     }
 
     void guess() noexcept {
-        const double v_c = b_max * formula::frac_1_sqrt_2pi;
-        const double s_tangent = s_c + (beta - b_c) / v_c;
+        // The tangent at s_c, in units of s_c and in s (b'(s_c) s_c = b_max s_c / sqrt(2 pi)).
+        const double t_tangent = 1.0 + (beta - b_c) / (b_max * s_c * formula::frac_1_sqrt_2pi);
+        const double s_tangent = t_tangent * s_c;
         double s0;
         if (low) {
             // t = s / s_c from the fitted cubic (see the method above).
             const double x1 = std::sqrt(ax / (ax - 4.0 * std::log(beta / b_c)));
-            const double t_tangent = s_tangent / s_c;
             const double tg = t_tangent > 0.0 ? t_tangent : 0.0;
             const double y = root_ax / (1.0 + root_ax);
             const double t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
@@ -210,7 +220,7 @@ public:
         // log(upper - npv) - log(upper - price), or the plain difference when
         // the price is at the upper bound.
         target = low ? price - lower : upper - price;
-        log_target = std::log(target);
+        inv_target = 1.0 / target;
         plain = !low && upper == price;
         const double scale = spot_df + strike_df;
         tolerance = scale * 0x1p-49;
@@ -225,10 +235,16 @@ public:
 
     // npv and its vega at the current vol, from d1 and d2 there.
     void arguments() noexcept { at = formula::arguments(vol, sqrt_tau, tau, carry, log_moneyness); }
-    void evaluate() noexcept {
-        npv = formula::npv(chi, spot_df, strike_df, formula::cdf(at.d1, chi), formula::cdf(at.d2, chi));
+    void evaluate() noexcept { close(quill::erf(erf_arg(at.d1)), quill::erf(erf_arg(at.d2))); }
+    // evaluate() in two halves, for a block to take the error function of
+    // all its options' arguments at once in between: formula::cdf's argument
+    // of erf at d, and npv and vega from erf at d1 and d2.
+    double erf_arg(double d) const noexcept { return (d * chi) * formula::frac_1_sqrt_2; }
+    void close(double erf_d1, double erf_d2) noexcept {
+        npv = formula::npv(chi, spot_df, strike_df, (erf_d1 + 1.0) * 0.5, (erf_d2 + 1.0) * 0.5);
         vega = (formula::pdf(at.d1) * spot_df) * sqrt_tau;
     }
+    const formula::Arguments& arguments_now() const noexcept { return at; }
 
     // After an evaluation: keep the best vol, narrow the bracket. False once
     // the price is met or the bracket closed, with the answer in `out` (which
@@ -255,10 +271,11 @@ public:
         // Householder on the transformed objective, in vol: the derivatives
         // in s times powers of sqrt(tau).
         const double s = at.s;
-        const double xx_s3 = xx / (s * s * s);
+        const double inv_s = 1.0 / s;
+        const double xx_s3 = xx * (inv_s * inv_s * inv_s);
         const double c = xx_s3 - 0.25 * s;
         const double h2 = c * sqrt_tau;
-        const double h3 = (c * c - 3.0 * xx_s3 / s - 0.25) * tau;
+        const double h3 = (c * c - 3.0 * xx_s3 * inv_s - 0.25) * tau;
         double next;
         if (plain) {
             next = vol + householder3(-miss / vega, h2, h3);
@@ -266,7 +283,7 @@ public:
             const double g = pick(low, npv - lower, upper - npv);
             const double q = vega / g;
             const double r = pick(low, q, -q);
-            next = vol + householder3(-log_ratio(g, target, log_target) / r, h2 - r, h3 - 3.0 * h2 * r + 2.0 * r * r);
+            next = vol + householder3_log(log_ratio(g, target, inv_target), r, h2, h3);
         }
         const bool stuck = next == vol;  // a step below the last place
         // A step this small lands on the root to well below the tolerance,
@@ -301,7 +318,7 @@ private:
     // The guess.
     double ax, root_ax, beta, b_max, s_c, b_c;
     // The objective.
-    double xx, target, log_target, tolerance;
+    double xx, target, inv_target, tolerance;
     bool low, plain;
     // The steps: the bracket, the best vol so far, the current vol and npv there.
     double lo, hi, best, best_miss, vol;
@@ -358,19 +375,21 @@ void implied_vol_many(std::size_t n, const double* price, const double* spot, co
         for (std::size_t j = 0; j < m; ++j) search[live[j]].guess();
         while (m > 0) {
             for (std::size_t j = 0; j < m; ++j) search[live[j]].arguments();
-            for (std::size_t j = 0; j < m; ++j) search[live[j]].evaluate();
+            double arg[2 * block];
+            double erf_of[2 * block];
+            for (std::size_t j = 0; j < m; ++j) {
+                const Search& o = search[live[j]];
+                arg[j] = o.erf_arg(o.arguments_now().d1);
+                arg[block + j] = o.erf_arg(o.arguments_now().d2);
+            }
+            quill::erf_many(m, arg, erf_of);
+            quill::erf_many(m, arg + block, erf_of + block);
+            for (std::size_t j = 0; j < m; ++j) search[live[j]].close(erf_of[j], erf_of[block + j]);
             std::size_t kept = 0;
             for (std::size_t j = 0; j < m; ++j) {
                 const std::size_t i = live[j];
                 live[kept] = static_cast<std::uint8_t>(i);
-                kept += search[i].judge(out[base + i]);
-            }
-            m = kept;
-            kept = 0;
-            for (std::size_t j = 0; j < m; ++j) {
-                const std::size_t i = live[j];
-                live[kept] = static_cast<std::uint8_t>(i);
-                kept += search[i].move(out[base + i]);
+                kept += search[i].judge(out[base + i]) && search[i].move(out[base + i]);
             }
             m = kept;
         }
