@@ -326,14 +326,14 @@ struct Block {
         double t[2 * block];
         double e[2 * block];
         for (std::size_t i = 0; i < count; ++i) {
-            t[i] = (m[i].d1 * m[i].chi) * formula::frac_1_sqrt_2;
-            t[block + i] = (m[i].d2 * m[i].chi) * formula::frac_1_sqrt_2;
+            t[i] = formula::erf_arg(m[i].d1, m[i].chi);
+            t[block + i] = formula::erf_arg(m[i].d2, m[i].chi);
         }
         quill::erf_many(count, t, e);
         quill::erf_many(count, t + block, e + block);
         for (std::size_t i = 0; i < count; ++i) {
-            cdf_d1[i] = (e[i] + 1.0) * 0.5;
-            cdf_d2[i] = (e[block + i] + 1.0) * 0.5;
+            cdf_d1[i] = formula::cdf_of_erf(e[i]);
+            cdf_d2[i] = formula::cdf_of_erf(e[block + i]);
         }
         return count;
     }

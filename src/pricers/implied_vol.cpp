@@ -268,9 +268,9 @@ public:
     // evaluate() in two halves, for a block to take the error function of
     // all its options' arguments at once in between: formula::cdf's argument
     // of erf at d, and npv and vega from erf at d1 and d2.
-    double erf_arg(double d) const noexcept { return (d * chi) * formula::frac_1_sqrt_2; }
+    double erf_arg(double d) const noexcept { return formula::erf_arg(d, chi); }
     void close(double erf_d1, double erf_d2) noexcept {
-        npv = formula::npv(chi, spot_df, strike_df, (erf_d1 + 1.0) * 0.5, (erf_d2 + 1.0) * 0.5);
+        npv = formula::npv(chi, spot_df, strike_df, formula::cdf_of_erf(erf_d1), formula::cdf_of_erf(erf_d2));
         vega = (formula::pdf(at.d1) * spot_df) * sqrt_tau;
     }
     const formula::Arguments& arguments_now() const noexcept { return at; }
