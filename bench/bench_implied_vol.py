@@ -27,6 +27,9 @@ CASES = [
          "B.npv(S, K, r, y, T, C, vol)", SETUP, 3.0),
     Case("qn.implied_vol (one option) vs vollib", "qn.implied_vol(p, S, K, r, y, T, C)",
          "vollib implied_volatility (Let's Be Rational)", "implied_volatility(p, S, K, T, r, y, 'c')", SETUP, 0.02),
-    Case("qn.implied_vol (10^6 options)", "qn.implied_vol(p, S, K, r, y, T, f)", "qn.npv, same arrays",
-         "qn.npv(S, K, r, y, T, f, vol)", ARRAYS, 3.0),
+    # Both sides with the same threads: the setting is pinned for each row.
+    *(Case(f"qn.implied_vol, 10^6 options ({label})", "qn.implied_vol(p, S, K, r, y, T, f)", f"qn.npv, same arrays",
+           "qn.npv(S, K, r, y, T, f, vol)", ARRAYS + threads + "\n", 3.0)
+      for label, threads in (("default threads", "import os; qn.set_num_threads(len(os.sched_getaffinity(0)))"),
+                             ("1 thread", "qn.set_num_threads(1)"))),
 ]
