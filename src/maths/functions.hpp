@@ -28,6 +28,9 @@ double erf_inv_kernel(double p, double q, double s) noexcept;
 // caller stepping across them may need to tell from the function's slope.
 inline constexpr std::array<double, 13> erf_piece_starts{0.5, 0.75, 1.25, 2.25, 3.5,  5.25, 8.0,
                                                          11.5, 17.0, 24.0, 38.0, 60.0, 85.0};
+// The piece that |z| = z falls in: how many starts are at or below it (0 for
+// the first piece); NaN and z >= 110 count every start.
+std::size_t erf_piece(double z) noexcept;
 
 // The kernels behind their special-value rules (NaN, infinities, zeros, the
 // ends of the inverse functions' domains).

@@ -89,28 +89,15 @@ double norm_inv(double p) noexcept { return -sqrt_2 * quill::erfc_inv(p + p); }
 // The error function's pieces that matter here: their jumps (about 1e-10 of
 // erfc) move the normal cdf by a unit in the last place only while erfc is
 // not negligible; from z = 8 on it is below 1e-29, and the pieces count as one.
-// Those seams all lie on quarters, so the piece at z is a table's entry at
-// floor(4 z) (4 z is exact), the last entry standing for every z >= 8.
-constexpr std::array<std::uint8_t, 33> piece_at_quarter = [] {
-    std::array<std::uint8_t, 33> table{};
-    for (std::size_t q = 0; q < table.size(); ++q) {
-        for (double start : quill::erf_piece_starts) {
-            if (start <= 8.0) table[q] += static_cast<double>(q) >= 4.0 * start ? 1 : 0;
-        }
-    }
-    return table;
+constexpr std::size_t pieces_to_8 = [] {
+    std::size_t n = 0;
+    for (double start : quill::erf_piece_starts) n += start <= 8.0 ? 1 : 0;
+    return n;
 }();
-static_assert([] {
-    for (double start : quill::erf_piece_starts) {
-        if (start <= 8.0 && static_cast<double>(static_cast<int>(4.0 * start)) != 4.0 * start) return false;
-    }
-    return true;
-}());
 
 // The piece that npv's normal cdf reads at d (NaN reads the last).
 int erf_piece(double d) noexcept {
-    const double q = 4.0 * (std::fabs(d) * formula::frac_1_sqrt_2);
-    return piece_at_quarter[q < 32.0 ? static_cast<std::size_t>(q) : 32];
+    return static_cast<int>(std::min(quill::erf_piece(std::fabs(d) * formula::frac_1_sqrt_2), pieces_to_8));
 }
 
 // ln(g / target), by its series when the two are close (the usual case once
