@@ -5,6 +5,7 @@
 // these exact values), so keep each expression as written.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -429,6 +430,16 @@ inline Pair erf_tail_pair(double z0, double z1) noexcept {
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
+constexpr std::uint64_t small_from = std::bit_cast<std::uint64_t>(1e-10);
+constexpr std::uint64_t tail_from = std::bit_cast<std::uint64_t>(erf_piece_starts[0]);
+constexpr std::uint64_t small_span = tail_from - small_from;
+constexpr std::uint64_t tail_span = std::bit_cast<std::uint64_t>(erfc_zero_from) - tail_from;
+
+}  // namespace
+
 void erf_many(std::size_t n, const double* x, double* out) noexcept {
     // The values are sorted, without branching on them, into the two pieces of
     // the kernel and the rest (NaN, infinities, zeros, the tiniest and the
@@ -439,13 +450,16 @@ void erf_many(std::size_t n, const double* x, double* out) noexcept {
         const std::size_t count = std::min(block, n - base);
         std::size_t ns = 0, nt = 0, no = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            const double z = std::fabs(x[base + i]);
-            const bool in_small = z >= 1e-10 && z < 0.5;
-            const bool in_tail = z >= 0.5 && z < erfc_zero_from;
+            // Non-negative doubles order as their bit patterns do (NaN above
+            // infinity), so each range is one unsigned comparison of |x|'s
+            // bits, which compiles to flags rather than a branch.
+            const std::uint64_t z = std::bit_cast<std::uint64_t>(x[base + i]) & ~sign_bit;
+            const bool in_small = z - small_from < small_span;
+            const bool in_tail = z - tail_from < tail_span;
             small[ns] = tail[nt] = other[no] = base + i;
-            ns += in_small ? 1 : 0;
-            nt += in_tail ? 1 : 0;
-            no += in_small || in_tail ? 0 : 1;
+            ns += in_small;
+            nt += in_tail;
+            no += !(in_small | in_tail);
         }
         std::size_t j = 0;
         for (; j + 1 < ns; j += 2) {
