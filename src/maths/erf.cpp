@@ -215,31 +215,8 @@ constexpr std::array<ErfcInterval, 13> erfc_intervals{{
 
 static_assert(erfc_intervals.size() == erf_piece_starts.size());
 
-// erfc underflows to zero from here on.
-constexpr double erfc_zero_from = 110.0;
-
-// The number of piece starts at or below a z in [0, 110). Every start is a
-// multiple of 1/4, so z >= a exactly when floor(4z) >= 4a, and one table read
-// by floor(4z) gives the count.
-constexpr std::size_t piece_table_size = static_cast<std::size_t>(4 * erfc_zero_from);
-constexpr auto piece_table = [] {
-    std::array<std::uint8_t, piece_table_size> table{};
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        for (double a : erf_piece_starts) {
-            if (static_cast<double>(i) >= 4 * a) ++table[i];
-        }
-    }
-    return table;
-}();
-static_assert([] {
-    for (double a : erf_piece_starts) {
-        if (4 * a != static_cast<double>(static_cast<std::size_t>(4 * a))) return false;
-    }
-    return true;
-}());
-
 // The erfc interval of a z in [0.5, 110).
-inline std::size_t erfc_piece(double z) noexcept { return piece_table[static_cast<std::size_t>(z * 4.0)] - 1u; }
+inline std::size_t erfc_piece(double z) noexcept { return erf_piece_table[static_cast<std::size_t>(z * 4.0)] - 1u; }
 
 // erfc(z) for 0.5 <= z < 110.
 double erfc_tail(double z) noexcept {
@@ -478,10 +455,6 @@ void erf_many(std::size_t n, const double* x, double* out) noexcept {
         if (j < nt) out[tail[j]] = erf(x[tail[j]]);
         for (j = 0; j < no; ++j) out[other[j]] = erf(x[other[j]]);
     }
-}
-
-std::size_t erf_piece(double z) noexcept {
-    return z >= 0.0 && z < erfc_zero_from ? piece_table[static_cast<std::size_t>(z * 4.0)] : erf_piece_starts.size();
 }
 
 double erf_inv_kernel(double p, double q, double s) noexcept {

@@ -17,8 +17,6 @@ constexpr double two_days = 0.005479452054794521;        // 2/365 year
 // Comparisons are plain less-than tests: NaN and zero pass.
 bool refused(double spot, double strike, double vol) noexcept { return strike < 0.0 || spot < 0.0 || vol < 0.0; }
 
-double chi_of(PutCallFlag pc_flag) noexcept { return pc_flag == PutCallFlag::Call ? 1.0 : -1.0; }
-
 // d1 = d2 when the outcome is already certain: 0 at the money, otherwise the
 // infinity on the side of the price (a NaN price counts as below the strike).
 double certain_d(double price, double strike) noexcept {
@@ -42,7 +40,7 @@ struct Model {
 Model model(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
             double vol) noexcept {
     Model m;
-    m.chi = chi_of(pc_flag);
+    m.chi = formula::chi(pc_flag);
     if (tau < 0.0) {
         m.tau = 0.0;
         m.sqrt_tau = 0.0;

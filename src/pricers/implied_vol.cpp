@@ -146,7 +146,7 @@ public:
             out = nan;
             return false;
         }
-        chi = pc_flag == PutCallFlag::Call ? 1.0 : -1.0;
+        chi = formula::chi(pc_flag);
         const double df_r = formula::discount(rate, tau_);
         const double df_q = formula::discount(div_yield, tau_);
         spot_df = df_q * spot;
@@ -155,7 +155,7 @@ public:
         // The price at zero vol, as npv prices it: the intrinsic value against
         // the forward (half of each leg when the forward is the strike).
         const double forward = spot_df / df_r;
-        const double certain = forward == strike ? 0.5 : (forward > strike) == (chi > 0.0) ? 1.0 : 0.0;
+        const double certain = pick(forward == strike, 0.5, pick((forward > strike) == (chi > 0.0), 1.0, 0.0));
         lower = formula::npv(chi, spot_df, strike_df, certain, certain);
         upper = chi > 0.0 ? spot_df : strike_df;
         if (!(spot_df < inf && strike_df < inf) || price < lower || price > upper) {
