@@ -99,16 +99,21 @@ inline double discount(double rate, double tau) noexcept { return std::exp(-rate
 inline double carry(double rate, double div_yield) noexcept { return rate - div_yield; }
 inline double log_moneyness(double spot, double strike) noexcept { return std::log(spot) - std::log(strike); }
 
+// The steps below take a double or a vector of doubles (T), whose lanes then
+// meet exactly the operations a double does.
+
 // d1 and d2 at a vol > 0 of a running option (tau > 0); s = sqrt(tau) vol is
 // the total volatility.
+template <class T = double>
 struct Arguments {
-    double s;
-    double d1;
-    double d2;
+    T s;
+    T d1;
+    T d2;
 };
-inline Arguments arguments(double vol, double sqrt_tau, double tau, double carry, double log_moneyness) noexcept {
-    const double s = sqrt_tau * vol;
-    const double d1 = (((0.5 * vol) * vol + carry) * tau + log_moneyness) / s;
+template <class T>
+inline Arguments<T> arguments(T vol, T sqrt_tau, T tau, T carry, T log_moneyness) noexcept {
+    const T s = sqrt_tau * vol;
+    const T d1 = (((0.5 * vol) * vol + carry) * tau + log_moneyness) / s;
     return {s, d1, d1 - s};
 }
 
@@ -116,13 +121,20 @@ inline Arguments arguments(double vol, double sqrt_tau, double tau, double carry
 // the certain regimes give exactly 0, 0.5 or 1.
 // In two halves too, for loops that take the error function of many
 // arguments at once: cdf(x, chi) == cdf_of_erf(quill::erf(erf_arg(x, chi))).
-inline double erf_arg(double x, double chi) noexcept { return (x * chi) * frac_1_sqrt_2; }
-inline double cdf_of_erf(double e) noexcept { return (e + 1.0) * 0.5; }
+template <class T>
+inline T erf_arg(T x, T chi) noexcept {
+    return (x * chi) * frac_1_sqrt_2;
+}
+template <class T>
+inline T cdf_of_erf(T e) noexcept {
+    return (e + 1.0) * 0.5;
+}
 inline double cdf(double x, double chi) noexcept { return cdf_of_erf(quill::erf(erf_arg(x, chi))); }
 inline double pdf(double x) noexcept { return std::exp((-0.5 * x) * x) * frac_1_sqrt_2pi; }
 
 // The price from the discounted spot df_q spot and strike df_r strike.
-inline double npv(double chi, double spot_df, double strike_df, double cdf_d1, double cdf_d2) noexcept {
+template <class T>
+inline T npv(T chi, T spot_df, T strike_df, T cdf_d1, T cdf_d2) noexcept {
     return chi * (spot_df * cdf_d1 - strike_df * cdf_d2);
 }
 

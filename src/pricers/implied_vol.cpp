@@ -52,13 +52,20 @@
 // every vol in a small band reproduces the price equally well, and the one
 // returned is one of them.
 //
-// Many options are solved in passes over a block: every option's set-up, then
-// every guess, then each step across the options still searching (with the
-// error function of all their arguments at once: erf_many gives erf's very
-// bits), so the processor overlaps neighbouring options' independent work.
-// Each option meets the very operations of the single-option search, in its
-// order.
+// Many options are solved four at a time, one vector lane each: the search
+// is written once over a value type, a double or a vector of four, whose
+// lanes meet exactly a double's operations (no fused multiply-adds are
+// formed), so a lane's answer is the single-option search's to the bit. The
+// lanes run the set-up, the guess and two steps side by side, choosing
+// between the branches' values where one option alone would branch; the few
+// options still searching after two steps finish one at a time. The error
+// function of every lane's arguments is taken at once (erf_many gives erf's
+// very bits).
 #include "pricers/implied_vol.hpp"
+
+// The four-lane search is only ever inlined into solve_avx2, never called
+// across a function boundary, so the vector-argument ABI note does not apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 #include <algorithm>
 #include <array>
@@ -67,6 +74,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "maths/functions.hpp"
 #include "pricers/black_scholes.hpp"
@@ -82,6 +90,85 @@ constexpr int max_steps = 64;
 // last bit (N(-s/2) is below 1e-300).
 constexpr double s_max = 75.0;
 
+// ---------------------------------------------------------------- value types
+//
+// A double with bool conditions, or vectors of two or four lanes with lane
+// masks (all bits set where true). The helpers below give them one meaning.
+
+using V2 = double __attribute__((vector_size(16)));
+using V4 = double __attribute__((vector_size(32)));
+
+template <class T>
+constexpr int width = sizeof(T) / sizeof(double);
+
+template <class T>
+using MaskOf = decltype(T{} < T{});
+
+// a where c holds, else b, without a branch that data-dependent conditions
+// would mispredict.
+inline double select(bool c, double a, double b) noexcept {
+    const std::uint64_t mask = -static_cast<std::uint64_t>(c);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
+}
+template <class V>
+inline V select(MaskOf<V> c, V a, V b) noexcept {
+    return c ? a : b;
+}
+
+inline bool any(bool c) noexcept { return c; }
+template <class M>
+    requires(sizeof(M) > sizeof(double))
+inline bool any(M c) noexcept {
+    std::int64_t all = 0;
+    for (int i = 0; i < width<M>; ++i) all |= c[i];
+    return all != 0;
+}
+inline bool lane(bool c, int) noexcept { return c; }
+template <class M>
+inline bool lane(M c, int i) noexcept {
+    return c[i] != 0;
+}
+inline bool negate(bool c) noexcept { return !c; }
+template <class M>
+inline M negate(M c) noexcept {
+    return ~c;
+}
+
+inline void set_lane(double& x, int, double v) noexcept { x = v; }
+template <class V>
+inline void set_lane(V& x, int i, double v) noexcept {
+    x[i] = v;
+}
+inline double get_lane(double x, int) noexcept { return x; }
+template <class V>
+inline double get_lane(V x, int i) noexcept {
+    return x[i];
+}
+
+inline double fabs(double x) noexcept { return std::fabs(x); }
+template <class V>
+inline V fabs(V x) noexcept {
+    using M = MaskOf<V>;
+    return std::bit_cast<V>(std::bit_cast<M>(x) & (M{} + std::numeric_limits<std::int64_t>::max()));
+}
+
+// A function of one double applied to each lane.
+template <double (*f)(double)>
+inline double each(double x) noexcept {
+    return f(x);
+}
+template <double (*f)(double), class V>
+inline V each(V x) noexcept {
+    V y;
+    for (int i = 0; i < width<V>; ++i) y[i] = f(x[i]);
+    return y;
+}
+double sqrt_of(double x) noexcept { return std::sqrt(x); }
+double log_of(double x) noexcept { return std::log(x); }
+double pdf_of(double x) noexcept { return formula::pdf(x); }
+
+// ---------------------------------------------------------------- the steps
+
 // The standard normal cdf and its inverse, for the initial guess only.
 double norm_cdf(double z) noexcept { return 0.5 * quill::erfc(-z * formula::frac_1_sqrt_2); }
 double norm_inv(double p) noexcept { return -sqrt_2 * quill::erfc_inv(p + p); }
@@ -96,22 +183,26 @@ constexpr std::size_t pieces_to_8 = [] {
 }();
 
 // The piece that npv's normal cdf reads at d (NaN reads the last).
-int erf_piece(double d) noexcept {
-    return static_cast<int>(std::min(quill::erf_piece(std::fabs(d) * formula::frac_1_sqrt_2), pieces_to_8));
+std::size_t erf_piece(double d) noexcept {
+    return std::min(quill::erf_piece(std::fabs(d) * formula::frac_1_sqrt_2), pieces_to_8);
 }
 
 // ln(g / target), by its series when the two are close (the usual case once
 // the steps converge: no logarithm).
-double log_ratio(double g, double target, double inv_target) noexcept {
-    const double u = (g - target) * inv_target;
-    if (std::fabs(u) < 0x1p-9) return u * (1.0 + u * (-0.5 + u * (1.0 / 3.0 + u * (-0.25 + u * 0.2))));
-    return std::log(g / target);
+template <class T>
+T log_ratio(T g, T target, T inv_target) noexcept {
+    const T u = (g - target) * inv_target;
+    const T series = u * (1.0 + u * (-0.5 + u * (1.0 / 3.0 + u * (-0.25 + u * 0.2))));
+    const MaskOf<T> near = fabs(u) < 0x1p-9;
+    if (!any(negate(near))) return series;
+    return select(near, series, each<log_of>(g / target));
 }
 
 // The objective's Householder step of third order, from its value over its
 // first derivative (nu = -g / g') and its second and third derivatives over
 // its first.
-double householder3(double nu, double h2, double h3) noexcept {
+template <class T>
+T householder3(T nu, T h2, T h3) noexcept {
     return nu * (1.0 + 0.5 * h2 * nu) / (1.0 + nu * (h2 + h3 * nu * (1.0 / 6.0)));
 }
 
@@ -119,30 +210,44 @@ double householder3(double nu, double h2, double h3) noexcept {
 // value ln(g / target) and g's second and third derivatives over its first:
 // householder3(-ln / r, h2 - r, h3 - 3 h2 r + 2 r^2) with the fractions
 // cleared, one division in place of two.
-double householder3_log(double ln, double r, double h2, double h3) noexcept {
-    const double k2 = h2 - r;
-    const double k3 = h3 - 3.0 * h2 * r + 2.0 * r * r;
+template <class T>
+T householder3_log(T ln, T r, T h2, T h3) noexcept {
+    const T k2 = h2 - r;
+    const T k3 = h3 - 3.0 * h2 * r + 2.0 * r * r;
     return -ln * (r - 0.5 * k2 * ln) / (r * r - ln * (k2 * r - k3 * ln * (1.0 / 6.0)));
 }
 
-// a when c holds, else b, without a branch that data-dependent conditions
-// would mispredict.
-double pick(bool c, double a, double b) noexcept {
-    const std::uint64_t mask = -static_cast<std::uint64_t>(c);
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
-}
+// The search for one option (T = double) or for a vector of them, in phases:
+// start (one option: the checks, the bounds and npv's vol-free quantities),
+// place and guess, then steps, each an evaluation of npv at the current vol
+// (arguments, the error function, close) and an advance (judge, move).
+template <class T>
+struct Search {
+    using Mask = MaskOf<T>;
 
-// The search for one option, in the phases that the block form runs as
-// passes: start (the checks, the bounds and npv's vol-free quantities), guess,
-// then steps, each an evaluation of npv at the current vol and an advance.
-// start and advance return false once the answer is written to `out`.
-class Search {
-public:
-    bool start(double price, double spot, double strike, double rate, double div_yield, double tau_,
-               PutCallFlag pc_flag, double& out) noexcept {
+    // The option and the bounds of its price.
+    T price, chi, tau, sqrt_tau, carry, log_moneyness, spot_df, strike_df, lower, upper;
+    // The guess.
+    T ax, y, beta, b_max, s_c, b_c;
+    Mask low;
+    // The objective.
+    T xx, target, inv_target, tolerance;
+    Mask plain;
+    // The steps: the bracket, the best vol so far, the current vol and npv there.
+    T lo, hi, best, best_miss, vol, step;
+    formula::Arguments<T> at;
+    T npv, vega, miss;
+    // The answer so far (the best vol, or a step taken unchecked).
+    T answer;
+
+    // False when the answer is already known, in `out`.
+    bool start(double price_, double spot, double strike, double rate, double div_yield, double tau_,
+               PutCallFlag pc_flag, double& out) noexcept
+        requires std::is_same_v<T, double>
+    {
         // NaN fails every test below; infinities are refused explicitly.
         if (!(tau_ > 0.0 && tau_ < inf && spot >= 0.0 && spot < inf && strike >= 0.0 && strike < inf &&
-              price >= 0.0 && std::isfinite(rate) && std::isfinite(div_yield))) {
+              price_ >= 0.0 && std::isfinite(rate) && std::isfinite(div_yield))) {
             out = nan;
             return false;
         }
@@ -155,14 +260,14 @@ public:
         // The price at zero vol, as npv prices it: the intrinsic value against
         // the forward (half of each leg when the forward is the strike).
         const double forward = spot_df / df_r;
-        const double certain = pick(forward == strike, 0.5, pick((forward > strike) == (chi > 0.0), 1.0, 0.0));
+        const double certain = select(forward == strike, 0.5, select((forward > strike) == (chi > 0.0), 1.0, 0.0));
         lower = formula::npv(chi, spot_df, strike_df, certain, certain);
         upper = chi > 0.0 ? spot_df : strike_df;
-        if (!(spot_df < inf && strike_df < inf) || price < lower || price > upper) {
+        if (!(spot_df < inf && strike_df < inf) || price_ < lower || price_ > upper) {
             out = nan;
             return false;
         }
-        if (price == lower) {
+        if (price_ == lower) {
             out = 0.0;
             return false;
         }
@@ -171,7 +276,7 @@ public:
             out = nan;
             return false;
         }
-        this->price = price;
+        price = price_;
         tau = tau_;
         sqrt_tau = std::sqrt(tau_);
         carry = formula::carry(rate, div_yield);
@@ -179,22 +284,21 @@ public:
         return true;
     }
 
-    // The guess in two parts: where the price lies against the inflection
-    // point (returned: whether below it), then the guess on that side.
-    bool place() noexcept {
-        const double x = carry * tau + log_moneyness;
+    // Where the price lies against the inflection point (low: below it).
+    void place() noexcept {
+        const T x = carry * tau + log_moneyness;
         xx = x * x;
 
         // The normalised out-of-the-money problem: beta = b(-|x|, s), with
         // b_max = e^(-|x|/2) as the root of the smaller discounted leg over
         // the larger (no exponential).
-        ax = std::fabs(x);
-        const double root_s = std::sqrt(spot_df);
-        const double root_k = std::sqrt(strike_df);
-        const double inv_norm = 1.0 / (root_s * root_k);
+        ax = fabs(x);
+        const T root_s = each<sqrt_of>(spot_df);
+        const T root_k = each<sqrt_of>(strike_df);
+        const T inv_norm = 1.0 / (root_s * root_k);
         beta = (price - lower) * inv_norm;
-        b_max = std::min(spot_df, strike_df) * inv_norm;
-        const double root_ax = std::sqrt(ax);
+        b_max = select(strike_df < spot_df, strike_df, spot_df) * inv_norm;
+        const T root_ax = each<sqrt_of>(ax);
         s_c = sqrt_2 * root_ax;
         // b_c / b_max = (1 - e^|x| erfc(sqrt|x|)) / 2, from a polynomial in
         // y = sqrt|x| / (1 + sqrt|x|), fitted offline (relative error below
@@ -210,206 +314,299 @@ public:
                                              y * (-1.0080256948939361 +
                                                   y * (0.8422219299049922 + y * -0.2536306178063629)))))))));
         low = beta < b_c;
-        return low;
     }
 
-    void guess() noexcept {
+    // The first vol, on the side of the inflection point where the price
+    // lies; `searching` marks the lanes that need one.
+    void guess(Mask searching) noexcept {
         // The tangent at s_c, in units of s_c and in s (b'(s_c) s_c = b_max s_c / sqrt(2 pi)).
-        const double t_tangent = 1.0 + (beta - b_c) / (b_max * s_c * formula::frac_1_sqrt_2pi);
-        const double s_tangent = t_tangent * s_c;
-        double s0;
-        if (low) {
+        const T t_tangent = 1.0 + (beta - b_c) / (b_max * s_c * formula::frac_1_sqrt_2pi);
+        const T s_tangent = t_tangent * s_c;
+        T s0 = T{} + nan;
+        if (any(Mask(low & searching))) {
             // t = s / s_c from the fitted cubic (see the method above).
-            const double x1 = std::sqrt(ax / (ax - 4.0 * std::log(beta / b_c)));
-            const double tg = t_tangent > 0.0 ? t_tangent : 0.0;
-            const double t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
-            s0 = t * s_c;
-            if (s_tangent > 0.0 && s_tangent < s0) s0 = s_tangent;
-            if (!(s0 > 0.0)) s0 = 0.5 * s_c;
-        } else {
-            const double s_up = -2.0 * norm_inv((b_max - beta) / (b_max - b_c) * norm_cdf(-0.5 * s_c));
-            s0 = s_up > s_tangent ? s_up : s_tangent;
-            if (!(s0 <= s_max)) s0 = s_max;
+            const T x1 = each<sqrt_of>(ax / (ax - 4.0 * each<log_of>(beta / b_c)));
+            const T tg = select(t_tangent > 0.0, t_tangent, T{} + 0.0);
+            const T t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
+            T s_low = t * s_c;
+            s_low = select((s_tangent > 0.0) & (s_tangent < s_low), s_tangent, s_low);
+            s_low = select(s_low > 0.0, s_low, 0.5 * s_c);
+            s0 = s_low;
+        }
+        const Mask high = negate(low) & searching;
+        if (any(high)) {
+            for (int i = 0; i < width<T>; ++i) {
+                if (!lane(high, i)) continue;
+                const double s_up = -2.0 * norm_inv((get_lane(b_max, i) - get_lane(beta, i)) /
+                                                    (get_lane(b_max, i) - get_lane(b_c, i)) *
+                                                    norm_cdf(-0.5 * get_lane(s_c, i)));
+                const double st = get_lane(s_tangent, i);
+                double s = s_up > st ? s_up : st;
+                if (!(s <= s_max)) s = s_max;
+                set_lane(s0, i, s);
+            }
         }
 
         // Objectives: low, log(npv - lower) - log(price - lower); high,
         // log(upper - npv) - log(upper - price), or the plain difference when
         // the price is at the upper bound.
-        target = low ? price - lower : upper - price;
+        target = select(low, price - lower, upper - price);
         inv_target = 1.0 / target;
-        plain = !low && upper == price;
-        const double scale = spot_df + strike_df;
+        plain = negate(low) & Mask(upper == price);
+        const T scale = spot_df + strike_df;
         tolerance = scale * 0x1p-49;
 
-        lo = 0.0;
-        hi = inf;
-        best = nan;
-        best_miss = inf;
+        lo = T{} + 0.0;
+        hi = T{} + inf;
+        best = T{} + nan;
+        best_miss = T{} + inf;
         vol = s0 / sqrt_tau;
-        step = 0;
+        step = T{} + 0.0;
+        answer = T{} + nan;
     }
 
-    // npv and its vega at the current vol, from d1 and d2 there.
+    // npv and its vega at the current vol: the arguments, then (by the caller)
+    // erf at erf_arg(d1) and erf_arg(d2) and the density at d1, then close.
     void arguments() noexcept { at = formula::arguments(vol, sqrt_tau, tau, carry, log_moneyness); }
-    void evaluate() noexcept { close(quill::erf(erf_arg(at.d1)), quill::erf(erf_arg(at.d2))); }
-    // evaluate() in two halves, for a block to take the error function of
-    // all its options' arguments at once in between: formula::cdf's argument
-    // of erf at d, and npv and vega from erf at d1 and d2.
-    double erf_arg(double d) const noexcept { return formula::erf_arg(d, chi); }
-    void close(double erf_d1, double erf_d2) noexcept {
+    T erf_arg(T d) const noexcept { return formula::erf_arg(d, chi); }
+    void close(T erf_d1, T erf_d2, T pdf_d1) noexcept {
         npv = formula::npv(chi, spot_df, strike_df, formula::cdf_of_erf(erf_d1), formula::cdf_of_erf(erf_d2));
-        vega = (formula::pdf(at.d1) * spot_df) * sqrt_tau;
+        vega = (pdf_d1 * spot_df) * sqrt_tau;
     }
-    const formula::Arguments& arguments_now() const noexcept { return at; }
 
     // After an evaluation: keep the best vol, narrow the bracket. False once
-    // the price is met or the bracket closed, with the answer in `out` (which
-    // holds the best vol so far in any case).
-    bool judge(double& out) noexcept {
+    // the price is met or the bracket closed.
+    Mask judge() noexcept {
         miss = npv - price;
-        const double abs_miss = std::fabs(miss);
-        const bool better = abs_miss < best_miss;
-        best_miss = pick(better, abs_miss, best_miss);
-        best = pick(better, vol, best);
-        const bool above = miss > 0.0;  // a NaN price (an underflowing s) counts as too low
-        hi = pick(above, vol, hi);
-        lo = pick(above, lo, vol);
-        out = best;
-        const bool met = best_miss <= tolerance;
-        const bool closed = (hi < inf) & (hi - lo <= hi * 0x1p-51);
-        return !(met | closed);
+        const T abs_miss = fabs(miss);
+        const Mask better = abs_miss < best_miss;
+        best_miss = select(better, abs_miss, best_miss);
+        best = select(better, vol, best);
+        const Mask above = miss > 0.0;  // a NaN price (an underflowing s) counts as too low
+        hi = select(above, vol, hi);
+        lo = select(above, lo, vol);
+        answer = best;
+        const Mask met = best_miss <= tolerance;
+        const Mask closed = Mask(hi < inf) & Mask(hi - lo <= hi * 0x1p-51);
+        return negate(Mask(met | closed));
     }
 
     // The next vol. False when there is nowhere left to go or the step is
-    // small enough to take unchecked, or the steps are used up, with the
-    // answer in `out`.
-    bool move(double& out) noexcept {
+    // small enough to take unchecked, or the steps are used up.
+    Mask move() noexcept {
         // Householder on the transformed objective, in vol: the derivatives
         // in s times powers of sqrt(tau).
-        const double s = at.s;
-        const double inv_s = 1.0 / s;
-        const double xx_s3 = xx * (inv_s * inv_s * inv_s);
-        const double c = xx_s3 - 0.25 * s;
-        const double h2 = c * sqrt_tau;
-        const double h3 = (c * c - 3.0 * xx_s3 * inv_s - 0.25) * tau;
-        double next;
-        if (plain) {
+        const T s = at.s;
+        const T inv_s = 1.0 / s;
+        const T xx_s3 = xx * (inv_s * inv_s * inv_s);
+        const T c = xx_s3 - 0.25 * s;
+        const T h2 = c * sqrt_tau;
+        const T h3 = (c * c - 3.0 * xx_s3 * inv_s - 0.25) * tau;
+        T next;
+        if (!any(plain)) {
+            next = step_log(h2, h3);
+        } else if (!any(negate(plain))) {
             next = vol + householder3(-miss / vega, h2, h3);
         } else {
-            const double g = pick(low, npv - lower, upper - npv);
-            const double q = vega / g;
-            const double r = pick(low, q, -q);
-            next = vol + householder3_log(log_ratio(g, target, inv_target), r, h2, h3);
+            next = select(plain, vol + householder3(-miss / vega, h2, h3), step_log(h2, h3));
         }
-        const bool stuck = next == vol;  // a step below the last place
+        const Mask stuck = next == vol;  // a step below the last place
         // A step this small lands on the root to well below the tolerance,
         // unless it crosses a seam of the error function, where npv jumps:
         // take it unchecked only when it does not.
-        bool take = false;
-        if (next > lo && next < hi) {
-            take = std::fabs(next - vol) <= vol * 0x1p-20 && same_pieces(next);
-        } else if (hi == inf) {
-            next = vol * 2.0;
-        } else if (lo == 0.0 || hi > 2.0 * lo) {
-            next = lo == 0.0 ? 0.5 * hi : std::sqrt(lo) * std::sqrt(hi);
-        } else {
-            next = 0.5 * (lo + hi);
+        const Mask inside = Mask(next > lo) & Mask(next < hi);
+        Mask take = inside & Mask(fabs(next - vol) <= vol * 0x1p-20);
+        if (any(take)) take &= same_pieces(next);
+        if (any(negate(inside))) {
+            const T spread = select(Mask(Mask(lo == 0.0) | Mask(hi > 2.0 * lo)),
+                                    select(lo == 0.0, 0.5 * hi, each<sqrt_of>(lo) * each<sqrt_of>(hi)), 0.5 * (lo + hi));
+            next = select(inside, next, select(hi == inf, vol * 2.0, spread));
         }
-        take &= !stuck;
-        out = pick(take, next, best);
+        take &= negate(stuck);
+        answer = select(take, next, best);
         vol = next;
-        ++step;
-        return !(stuck | take) & (step < max_steps);
+        step += 1.0;
+        return negate(Mask(stuck | take)) & Mask(step < static_cast<double>(max_steps));
     }
 
 private:
-    // Whether npv at `v` reads erf in the same pieces as at the current vol.
-    bool same_pieces(double v) const noexcept {
-        const formula::Arguments a = formula::arguments(v, sqrt_tau, tau, carry, log_moneyness);
-        return erf_piece(a.d1) == erf_piece(at.d1) && erf_piece(a.d2) == erf_piece(at.d2);
+    T step_log(T h2, T h3) const noexcept {
+        const T g = select(low, npv - lower, upper - npv);
+        const T q = vega / g;
+        const T r = select(low, q, -q);
+        return vol + householder3_log(log_ratio(g, target, inv_target), r, h2, h3);
     }
 
-    // The option and the bounds of its price.
-    double price, chi, tau, sqrt_tau, carry, log_moneyness, spot_df, strike_df, lower, upper;
-    // The guess.
-    double ax, y, beta, b_max, s_c, b_c;
-    // The objective.
-    double xx, target, inv_target, tolerance;
-    bool low, plain;
-    // The steps: the bracket, the best vol so far, the current vol and npv there.
-    double lo, hi, best, best_miss, vol;
-    int step;
-    formula::Arguments at;
-    double npv, vega, miss;
+    // Whether npv at `v` reads erf in the same pieces as at the current vol.
+    Mask same_pieces(T v) const noexcept {
+        const formula::Arguments<T> a = formula::arguments(v, sqrt_tau, tau, carry, log_moneyness);
+        Mask same{};
+        for (int i = 0; i < width<T>; ++i) {
+            const bool same_i = erf_piece(get_lane(a.d1, i)) == erf_piece(get_lane(at.d1, i)) &&
+                                erf_piece(get_lane(a.d2, i)) == erf_piece(get_lane(at.d2, i));
+            if constexpr (std::is_same_v<T, double>) {
+                same = same_i;
+            } else {
+                same[i] = same_i ? -1 : 0;
+            }
+        }
+        return same;
+    }
 };
+
+// The steps from the current vol until the search ends; the answer.
+double finish(Search<double>& o) noexcept {
+    do {
+        o.arguments();
+        o.close(quill::erf(o.erf_arg(o.at.d1)), quill::erf(o.erf_arg(o.at.d2)), formula::pdf(o.at.d1));
+    } while (o.judge() && o.move());
+    return o.answer;
+}
+
+// Lane i of a vector of searches as one search, and back: the quantities
+// that start sets, and all of them.
+template <class T>
+constexpr std::array started_fields{&Search<T>::price,    &Search<T>::chi,           &Search<T>::tau,
+                                    &Search<T>::sqrt_tau, &Search<T>::carry,         &Search<T>::log_moneyness,
+                                    &Search<T>::spot_df,  &Search<T>::strike_df,     &Search<T>::lower,
+                                    &Search<T>::upper};
+template <class T>
+constexpr std::array search_fields{&Search<T>::ax,         &Search<T>::y,          &Search<T>::beta,
+                                   &Search<T>::b_max,      &Search<T>::s_c,        &Search<T>::b_c,
+                                   &Search<T>::xx,         &Search<T>::target,     &Search<T>::inv_target,
+                                   &Search<T>::tolerance,  &Search<T>::lo,         &Search<T>::hi,
+                                   &Search<T>::best,       &Search<T>::best_miss,  &Search<T>::vol,
+                                   &Search<T>::step,       &Search<T>::npv,        &Search<T>::vega,
+                                   &Search<T>::miss,       &Search<T>::answer};
+
+template <class V>
+Search<double> lane_of(const Search<V>& g, int i) noexcept {
+    Search<double> o;
+    for (std::size_t k = 0; k < started_fields<V>.size(); ++k) o.*started_fields<double>[k] = (g.*started_fields<V>[k])[i];
+    for (std::size_t k = 0; k < search_fields<V>.size(); ++k) o.*search_fields<double>[k] = (g.*search_fields<V>[k])[i];
+    o.at = {g.at.s[i], g.at.d1[i], g.at.d2[i]};
+    o.low = g.low[i] != 0;
+    o.plain = g.plain[i] != 0;
+    return o;
+}
+
+// implied_vol_many over vectors of V's width.
+template <class V>
+void solve(std::size_t n, const double* price, const double* spot, const double* strike, const double* rate,
+           const double* div_yield, const double* tau, const PutCallFlag* pc_flag, double* out) noexcept {
+    using M = MaskOf<V>;
+    constexpr std::size_t lanes = width<V>;
+    constexpr std::size_t block = 64;
+    constexpr std::size_t groups = block / lanes;
+    // A lane with no option to solve carries this one, so that every lane
+    // computes on ordinary values; its results are never read.
+    static const Search<double> idle = [] {
+        Search<double> o;
+        double unused;
+        o.start(0.1, 1.0, 1.0, 0.0, 0.0, 1.0, PutCallFlag::Call, unused);
+        return o;
+    }();
+    Search<V> g[groups];
+    M started[groups];
+    M searching[groups];
+    for (std::size_t base = 0; base < n; base += block) {
+        const std::size_t count = std::min(block, n - base);
+        const std::size_t used = (count + lanes - 1) / lanes;
+        bool any_searching = false;
+        for (std::size_t i = 0; i < used * lanes; ++i) {
+            const std::size_t k = base + i;
+            Search<double> o;
+            const bool live =
+                i < count && o.start(price[k], spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], out[k]);
+            const Search<double>& from = live ? o : idle;
+            Search<V>& to = g[i / lanes];
+            const int l = static_cast<int>(i % lanes);
+            for (std::size_t f = 0; f < started_fields<V>.size(); ++f)
+                (to.*started_fields<V>[f])[l] = from.*started_fields<double>[f];
+            started[i / lanes][l] = searching[i / lanes][l] = live ? -1 : 0;
+            any_searching |= live;
+        }
+        if (!any_searching) continue;
+        for (std::size_t j = 0; j < used; ++j) {
+            g[j].place();
+            g[j].guess(searching[j]);
+        }
+        // Two steps side by side: almost every search ends within them.
+        for (int round = 0; round < 2; ++round) {
+            alignas(32) double arg[2][block];
+            alignas(32) double erf_of[2][block];
+            for (std::size_t j = 0; j < used; ++j) {
+                g[j].arguments();
+                const V a1 = g[j].erf_arg(g[j].at.d1);
+                const V a2 = g[j].erf_arg(g[j].at.d2);
+                __builtin_memcpy(&arg[0][j * lanes], &a1, sizeof a1);
+                __builtin_memcpy(&arg[1][j * lanes], &a2, sizeof a2);
+            }
+            quill::erf_many(used * lanes, arg[0], erf_of[0]);
+            quill::erf_many(used * lanes, arg[1], erf_of[1]);
+            for (std::size_t j = 0; j < used; ++j) {
+                V e1, e2;
+                __builtin_memcpy(&e1, &erf_of[0][j * lanes], sizeof e1);
+                __builtin_memcpy(&e2, &erf_of[1][j * lanes], sizeof e2);
+                Search<V>& o = g[j];
+                o.close(e1, e2, each<pdf_of>(o.at.d1));
+                const V before = o.answer;
+                const M judged = o.judge() & searching[j];
+                const V judged_answer = o.answer;
+                M moving = judged;
+                if (any(judged)) moving &= o.move();
+                // A lane that had ended keeps its answer; one that ends now
+                // keeps judge's or move's.
+                o.answer = select(searching[j], select(judged, o.answer, judged_answer), before);
+                searching[j] = moving;
+            }
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::size_t j = i / lanes;
+            const int l = static_cast<int>(i % lanes);
+            if (!started[j][l]) continue;  // answered by start
+            if (searching[j][l]) {
+                Search<double> one = lane_of(g[j], l);
+                out[base + i] = finish(one);
+            } else {
+                out[base + i] = g[j].answer[l];
+            }
+        }
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four lanes where the processor has AVX2 (the same IEEE operations, twice
+// as many per instruction); every helper is inlined into it.
+#define QUILL_AVX2 1
+__attribute__((target("avx2"), flatten)) void solve_avx2(std::size_t n, const double* price, const double* spot,
+                                                         const double* strike, const double* rate,
+                                                         const double* div_yield, const double* tau,
+                                                         const PutCallFlag* pc_flag, double* out) noexcept {
+    solve<V4>(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
+}
+#endif
 
 }  // namespace
 
 double implied_vol(double price, double spot, double strike, double rate, double div_yield, double tau,
                    PutCallFlag pc_flag) noexcept {
-    Search search;
+    Search<double> o;
     double out;
-    if (!search.start(price, spot, strike, rate, div_yield, tau, pc_flag, out)) return out;
-    search.place();
-    search.guess();
-    do {
-        search.arguments();
-        search.evaluate();
-    } while (search.judge(out) && search.move(out));
-    return out;
+    if (!o.start(price, spot, strike, rate, div_yield, tau, pc_flag, out)) return out;
+    o.place();
+    o.guess(true);
+    return finish(o);
 }
 
 void implied_vol_many(std::size_t n, const double* price, const double* spot, const double* strike,
                       const double* rate, const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
                       double* out) noexcept {
-    constexpr std::size_t block = 64;
-    Search search[block];
-    std::uint8_t live[block];  // the options of the block still searching
-    for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = std::min(block, n - base);
-        std::size_t m = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t k = base + i;
-            live[m] = static_cast<std::uint8_t>(i);
-            m += search[i].start(price[k], spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], out[k]);
-        }
-        // The options below their inflection point first, then those above:
-        // the guesses differ by side, and one side at a time keeps their
-        // branches predictable.
-        std::uint8_t sided[block];
-        std::size_t lows = 0;
-        std::size_t highs = m;
-        for (std::size_t j = 0; j < m; ++j) {
-            const std::uint8_t i = live[j];
-            if (search[i].place()) {
-                sided[lows++] = i;
-            } else {
-                sided[--highs] = i;
-            }
-        }
-        std::copy(sided, sided + m, live);
-        for (std::size_t j = 0; j < m; ++j) search[live[j]].guess();
-        while (m > 0) {
-            for (std::size_t j = 0; j < m; ++j) search[live[j]].arguments();
-            double arg[2 * block];
-            double erf_of[2 * block];
-            for (std::size_t j = 0; j < m; ++j) {
-                const Search& o = search[live[j]];
-                arg[j] = o.erf_arg(o.arguments_now().d1);
-                arg[block + j] = o.erf_arg(o.arguments_now().d2);
-            }
-            quill::erf_many(m, arg, erf_of);
-            quill::erf_many(m, arg + block, erf_of + block);
-            for (std::size_t j = 0; j < m; ++j) search[live[j]].close(erf_of[j], erf_of[block + j]);
-            std::size_t kept = 0;
-            for (std::size_t j = 0; j < m; ++j) {
-                const std::size_t i = live[j];
-                live[kept] = static_cast<std::uint8_t>(i);
-                kept += search[i].judge(out[base + i]) && search[i].move(out[base + i]);
-            }
-            m = kept;
-        }
-    }
+#ifdef QUILL_AVX2
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return solve_avx2(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
+#endif
+    solve<V2>(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
 }
 
 }  // namespace quill::black_scholes
