@@ -164,8 +164,92 @@ inline V each(V x) noexcept {
     return y;
 }
 double sqrt_of(double x) noexcept { return std::sqrt(x); }
+double exp_of(double x) noexcept { return std::exp(x); }
 double log_of(double x) noexcept { return std::log(x); }
-double pdf_of(double x) noexcept { return formula::pdf(x); }
+
+// The bits of a double or of each lane, as unsigned integers.
+template <class T>
+struct BitsOf;
+template <>
+struct BitsOf<double> {
+    using type = std::uint64_t;
+};
+template <>
+struct BitsOf<V2> {
+    using type = std::uint64_t __attribute__((vector_size(16)));
+};
+template <>
+struct BitsOf<V4> {
+    using type = std::uint64_t __attribute__((vector_size(32)));
+};
+
+// f's value in the lanes where `ordinary` fails.
+template <double (*f)(double), class T>
+T patch(T y, MaskOf<T> ordinary, T x) noexcept {
+    if (!any(negate(ordinary))) return y;
+    for (int i = 0; i < width<T>; ++i) {
+        if (!lane(ordinary, i)) set_lane(y, i, f(get_lane(x, i)));
+    }
+    return y;
+}
+
+// e^x and ln x for what only steers the search (the guess, the transformed
+// objective, vega), never for a price: within a unit or two of the last
+// place, and in every lane at once, which the C library's functions are not.
+// e^x: x = k ln 2 + r with |r| <= ln(2)/2, e^r by its Taylor series to r^13
+// (remainder below 1e-17), grouped to shorten the chain of dependent steps.
+template <class T>
+T steer_exp(T x) noexcept {
+    using U = typename BitsOf<T>::type;
+    constexpr double log2_e = 1.4426950408889634;
+    constexpr double ln2_hi = 0x1.62e42fee00000p-1;  // k * ln2_hi is exact for |k| < 2^11
+    constexpr double ln2_lo = 0x1.a39ef35793c76p-33;
+    constexpr double shift = 0x1.8p52;  // adding it rounds to an integer, kept in the low bits
+    const T shifted = x * log2_e + shift;
+    const T k = shifted - shift;
+    const T r = (x - k * ln2_hi) - k * ln2_lo;
+    const T r2 = r * r;
+    const T r4 = r2 * r2;
+    const T r8 = r4 * r4;
+    const T a0 = 1.0 + r, a1 = 0.5 + r * (1.0 / 6), a2 = 1.0 / 24 + r * (1.0 / 120),
+            a3 = 1.0 / 720 + r * (1.0 / 5040), a4 = 1.0 / 40320 + r * (1.0 / 362880),
+            a5 = 1.0 / 3628800 + r * (1.0 / 39916800), a6 = 1.0 / 479001600 + r * (1.0 / 6227020800);
+    const T p = ((a0 + a1 * r2) + (a2 + a3 * r2) * r4) + ((a4 + a5 * r2) + a6 * r4) * r8;
+    const U k_bits = std::bit_cast<U>(shifted) - std::bit_cast<U>(T{} + shift);
+    const T y = p * std::bit_cast<T>((k_bits + 1023) << 52);
+    return patch<exp_of>(y, MaskOf<T>((x > -708.0) & (x < 709.0)), x);  // under- and overflow, NaN
+}
+
+// ln x = e ln 2 + ln m with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh(t) with
+// t = (m - 1) / (m + 1), |t| < 0.1716, by its series to t^19.
+template <class T>
+T steer_log(T x) noexcept {
+    using U = typename BitsOf<T>::type;
+    constexpr double ln2_hi = 0x1.62e42fee00000p-1;
+    constexpr double ln2_lo = 0x1.a39ef35793c76p-33;
+    const U bits = std::bit_cast<U>(x);
+    const T m1 = std::bit_cast<T>((bits & 0x000fffffffffffffULL) | 0x3ff0000000000000ULL);
+    const MaskOf<T> high = m1 > sqrt_2;
+    const T m = select(high, 0.5 * m1, m1);
+    // The biased exponent as a double: its bits put under 2^52's.
+    const T biased = std::bit_cast<T>((bits >> 52) | 0x4330000000000000ULL) - 0x1p52;
+    const T e = biased - select(high, T{} + 1022.0, T{} + 1023.0);
+    const T t = (m - 1.0) / (m + 1.0);
+    const T u = t * t;
+    const T u2 = u * u;
+    const T u4 = u2 * u2;
+    const T p = ((1.0 + u * (1.0 / 3)) + (1.0 / 5 + u * (1.0 / 7)) * u2) +
+                ((1.0 / 9 + u * (1.0 / 11)) + (1.0 / 13 + u * (1.0 / 15)) * u2) * u4 +
+                (1.0 / 17 + u * (1.0 / 19)) * (u4 * u4);
+    const T y = e * ln2_hi + ((2.0 * t) * p + e * ln2_lo);
+    return patch<log_of>(y, MaskOf<T>((x >= 0x1p-1022) & (x < inf)), x);  // zero, subnormal, negative, inf, NaN
+}
+
+// The normal density, for vega.
+template <class T>
+T steer_pdf(T x) noexcept {
+    return steer_exp((-0.5 * x) * x) * formula::frac_1_sqrt_2pi;
+}
 
 // ---------------------------------------------------------------- the steps
 
@@ -195,7 +279,7 @@ T log_ratio(T g, T target, T inv_target) noexcept {
     const T series = u * (1.0 + u * (-0.5 + u * (1.0 / 3.0 + u * (-0.25 + u * 0.2))));
     const MaskOf<T> near = fabs(u) < 0x1p-9;
     if (!any(negate(near))) return series;
-    return select(near, series, each<log_of>(g / target));
+    return select(near, series, steer_log(g / target));
 }
 
 // The objective's Householder step of third order, from its value over its
@@ -325,7 +409,7 @@ struct Search {
         T s0 = T{} + nan;
         if (any(Mask(low & searching))) {
             // t = s / s_c from the fitted cubic (see the method above).
-            const T x1 = each<sqrt_of>(ax / (ax - 4.0 * each<log_of>(beta / b_c)));
+            const T x1 = each<sqrt_of>(ax / (ax - 4.0 * steer_log(beta / b_c)));
             const T tg = select(t_tangent > 0.0, t_tangent, T{} + 0.0);
             const T t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
             T s_low = t * s_c;
@@ -458,7 +542,7 @@ private:
 double finish(Search<double>& o) noexcept {
     do {
         o.arguments();
-        o.close(quill::erf(o.erf_arg(o.at.d1)), quill::erf(o.erf_arg(o.at.d2)), formula::pdf(o.at.d1));
+        o.close(quill::erf(o.erf_arg(o.at.d1)), quill::erf(o.erf_arg(o.at.d2)), steer_pdf(o.at.d1));
     } while (o.judge() && o.move());
     return o.answer;
 }
@@ -549,7 +633,7 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
                 __builtin_memcpy(&e1, &erf_of[0][j * lanes], sizeof e1);
                 __builtin_memcpy(&e2, &erf_of[1][j * lanes], sizeof e2);
                 Search<V>& o = g[j];
-                o.close(e1, e2, each<pdf_of>(o.at.d1));
+                o.close(e1, e2, steer_pdf(o.at.d1));
                 const V before = o.answer;
                 const M judged = o.judge() & searching[j];
                 const V judged_answer = o.answer;
