@@ -1,3 +1,8 @@
+// The four-lane model is only ever inlined into the AVX2 loops below, never
+// called across a function boundary, so the vector-argument ABI note does not
+// apply.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
 #include "pricers/black_scholes.hpp"
 
 #include <algorithm>
@@ -15,31 +20,70 @@ constexpr double one_day = 0.0027397260273972603;        // 1/365 year
 constexpr double two_days = 0.005479452054794521;        // 2/365 year
 
 // Comparisons are plain less-than tests: NaN and zero pass.
-bool refused(double spot, double strike, double vol) noexcept { return strike < 0.0 || spot < 0.0 || vol < 0.0; }
+template <class T>
+lanes::MaskOf<T> refused(T spot, T strike, T vol) noexcept {
+    using M = lanes::MaskOf<T>;
+    return M(M(strike < 0.0) | M(spot < 0.0)) | M(vol < 0.0);
+}
+
+using lanes::MaskOf;
+using lanes::select;
 
 // d1 = d2 when the outcome is already certain: 0 at the money, otherwise the
 // infinity on the side of the price (a NaN price counts as below the strike).
-double certain_d(double price, double strike) noexcept {
-    if (price == strike) return 0.0;
-    return price > strike ? inf : -inf;
+template <class T>
+T certain_d(T price, T strike) noexcept {
+    return select(price == strike, T{} + 0.0, select(price > strike, T{} + inf, T{} - inf));
 }
 
-// What every metric needs besides the raw inputs.
+// What every metric needs besides the raw inputs, of one option (double) or
+// of a vector of options in lanes.
+template <class T = double>
 struct Model {
-    double chi;
-    double tau;       // the effective time: 0 once expired
-    double sqrt_tau;  // of the effective time
-    double df_r;
-    double df_q;
-    double d1;
-    double d2;
+    T chi;
+    T tau;       // the effective time: 0 once expired
+    T sqrt_tau;  // of the effective time
+    T df_r;
+    T df_q;
+    T d1;
+    T d2;
 };
 
 // The three time regimes: expired (tau < 0), at expiry (tau == 0), and
 // running (tau > 0 or NaN), where a zero volatility prices off the forward.
-Model model(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
-            double vol) noexcept {
-    Model m;
+//
+// For lanes of options, every regime's values are computed and each option's
+// chosen, so that options in different regimes need no branch.
+template <class T>
+Model<T> model(T spot, T strike, T rate, T div_yield, T tau, T chi, T vol) noexcept {
+    using M = MaskOf<T>;
+    const M expired = tau < 0.0;
+    const M at_expiry = tau == 0.0;
+    const M zero_vol = vol == 0.0;
+    const T sqrt_tau = lanes::sqrt(tau);
+    const T df_r = formula::discount(rate, tau);
+    const T df_q = formula::discount(div_yield, tau);
+    const formula::Arguments<T> a = formula::arguments(vol, sqrt_tau, tau, formula::carry(rate, div_yield),
+                                                       formula::log_moneyness(spot, strike));
+    const T d_forward = certain_d((df_q * spot) / df_r, strike);
+    const T d_spot = certain_d(spot, strike);
+    const T d_expired = -inf * chi;  // every cdf value is 0
+    const T zero = T{} + 0.0;
+    const T one = T{} + 1.0;
+    return {chi,
+            select(expired, zero, tau),
+            select(expired, zero, sqrt_tau),
+            select(expired, zero, select(at_expiry, one, df_r)),
+            select(expired, zero, select(at_expiry, one, df_q)),
+            select(expired, d_expired, select(at_expiry, d_spot, select(zero_vol, d_forward, a.d1))),
+            select(expired, d_expired, select(at_expiry, d_spot, select(zero_vol, d_forward, a.d2)))};
+}
+
+// One option by the same rules, branching to its regime: a single call then
+// computes only what its regime needs (the branches it takes are predictable).
+Model<> model(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
+              double vol) noexcept {
+    Model<> m;
     m.chi = formula::chi(pc_flag);
     if (tau < 0.0) {
         m.tau = 0.0;
@@ -60,8 +104,7 @@ Model model(double spot, double strike, double rate, double div_yield, double ta
     m.df_r = formula::discount(rate, tau);
     m.df_q = formula::discount(div_yield, tau);
     if (vol == 0.0) {
-        const double forward = (m.df_q * spot) / m.df_r;
-        m.d1 = m.d2 = certain_d(forward, strike);
+        m.d1 = m.d2 = certain_d((m.df_q * spot) / m.df_r, strike);
         return m;
     }
     const formula::Arguments a = formula::arguments(vol, m.sqrt_tau, tau, formula::carry(rate, div_yield),
@@ -74,26 +117,26 @@ Model model(double spot, double strike, double rate, double div_yield, double ta
 using formula::cdf;
 using formula::pdf;
 
-double npv_of(const Model& m, double spot, double strike, double cdf_d1, double cdf_d2) noexcept {
+double npv_of(const Model<>& m, double spot, double strike, double cdf_d1, double cdf_d2) noexcept {
     return formula::npv(m.chi, m.df_q * spot, m.df_r * strike, cdf_d1, cdf_d2);
 }
 
-double delta_of(const Model& m, double cdf_d1) noexcept { return (m.chi * m.df_q) * cdf_d1; }
+double delta_of(const Model<>& m, double cdf_d1) noexcept { return (m.chi * m.df_q) * cdf_d1; }
 
-double vega_of(const Model& m, double spot, double pdf_d1) noexcept { return ((pdf_d1 * m.df_q) * spot) * m.sqrt_tau; }
+double vega_of(const Model<>& m, double spot, double pdf_d1) noexcept { return ((pdf_d1 * m.df_q) * spot) * m.sqrt_tau; }
 
-double theta_of(const Model& m, double spot, double strike, double rate, double div_yield, double vol, double pdf_d1,
+double theta_of(const Model<>& m, double spot, double strike, double rate, double div_yield, double vol, double pdf_d1,
                 double cdf_d1, double cdf_d2) noexcept {
     if (m.sqrt_tau == 0.0) return 0.0;
     return cdf_d2 * (strike * (rate * (-m.chi * m.df_r))) - (((m.df_q * spot) * pdf_d1) * vol) / (2.0 * m.sqrt_tau) +
            cdf_d1 * (spot * (div_yield * (m.chi * m.df_q)));
 }
 
-double rho_r_of(const Model& m, double strike, double cdf_d2) noexcept {
+double rho_r_of(const Model<>& m, double strike, double cdf_d2) noexcept {
     return (((m.chi * strike) * m.tau) * m.df_r) * cdf_d2;
 }
 
-double rho_q_of(const Model& m, double spot, double cdf_d1) noexcept {
+double rho_q_of(const Model<>& m, double spot, double cdf_d1) noexcept {
     return (((-m.chi * spot) * m.tau) * m.df_q) * cdf_d1;
 }
 
@@ -162,35 +205,35 @@ double rho_q_impl(double spot, double chi, double tau, double df_q, double cdf_d
 std::optional<double> npv(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
                           double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return npv_of(m, spot, strike, cdf(m.d1, m.chi), cdf(m.d2, m.chi));
 }
 
 std::optional<double> delta(double spot, double strike, double rate, double div_yield, double tau,
                             PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return delta_of(m, cdf(m.d1, m.chi));
 }
 
 std::optional<double> gamma(double spot, double strike, double rate, double div_yield, double tau,
                             PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return gamma_impl(spot, vol, m.sqrt_tau, m.df_q, pdf(m.d1));
 }
 
 std::optional<double> vega(double spot, double strike, double rate, double div_yield, double tau, PutCallFlag pc_flag,
                            double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return vega_of(m, spot, pdf(m.d1));
 }
 
 std::optional<double> theta(double spot, double strike, double rate, double div_yield, double tau,
                             PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     if (m.sqrt_tau == 0.0) return 0.0;
     return theta_of(m, spot, strike, rate, div_yield, vol, pdf(m.d1), cdf(m.d1, m.chi), cdf(m.d2, m.chi));
 }
@@ -198,14 +241,14 @@ std::optional<double> theta(double spot, double strike, double rate, double div_
 std::optional<double> rho_r(double spot, double strike, double rate, double div_yield, double tau,
                             PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return rho_r_of(m, strike, cdf(m.d2, m.chi));
 }
 
 std::optional<double> rho_q(double spot, double strike, double rate, double div_yield, double tau,
                             PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     return rho_q_of(m, spot, cdf(m.d1, m.chi));
 }
 
@@ -214,7 +257,7 @@ std::optional<double> rho_q(double spot, double strike, double rate, double div_
 std::optional<BlackScholesMetrics> get_metrics(double spot, double strike, double rate, double div_yield, double tau,
                                                PutCallFlag pc_flag, double vol) noexcept {
     if (refused(spot, strike, vol)) return std::nullopt;
-    const Model m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
+    const Model<> m = model(spot, strike, rate, div_yield, tau, pc_flag, vol);
     const double cdf_d1 = cdf(m.d1, m.chi);
     const double cdf_d2 = cdf(m.d2, m.chi);
     const double pdf_d1 = pdf(m.d1);
@@ -296,36 +339,61 @@ std::optional<BlackScholesMetrics> get_metrics_fd(double spot, double strike, do
 //
 // In passes over a block rather than option by option: the processor then
 // overlaps the logarithms, exponentials and error functions of neighbouring
-// options, which one option's dependent chain does not let it do. Each option
+// options, which one option's dependent chain does not let it do, and the
+// model of two or four options at once in vector lanes, every regime's value
+// computed and the option's chosen where one option would branch. Each option
 // still meets exactly the single-option functions' operations, in their order.
 
 namespace {
 
 constexpr std::size_t block = 64;
 
+// The models of n <= width options in lanes into m[0..n) and valid[0..n),
+// and the error function's arguments at their d1 and d2 into erf_d1[0..n)
+// and erf_d2[0..n).
+template <class T>
+void model_of(T spot, T strike, T rate, T div_yield, T tau, T chi, T vol, std::size_t n, Model<>* m, bool* valid,
+              double* erf_d1, double* erf_d2) noexcept {
+    const MaskOf<T> ok = lanes::negate(refused(spot, strike, vol));
+    const Model<T> lanes_m = model(spot, strike, rate, div_yield, tau, chi, vol);
+    for (std::size_t i = 0; i < n; ++i) {
+        const int l = static_cast<int>(i);
+        const auto at = [l](T x) { return lanes::get_lane(x, l); };
+        m[i] = {at(lanes_m.chi),  at(lanes_m.tau), at(lanes_m.sqrt_tau), at(lanes_m.df_r),
+                at(lanes_m.df_q), at(lanes_m.d1),  at(lanes_m.d2)};
+        valid[i] = lanes::lane(ok, l);
+    }
+    lanes::store(erf_d1, n, formula::erf_arg(lanes_m.d1, chi));
+    lanes::store(erf_d2, n, formula::erf_arg(lanes_m.d2, chi));
+}
+
 struct Block {
-    Model m[block];
+    Model<> m[block];
     bool valid[block];
     double cdf_d1[block];
     double cdf_d2[block];
+    double t[2 * block];  // erf's arguments at every d1, then at every d2
+    double e[2 * block];  // erf there
 
-    // The model of each option, then the normal cdf of both arguments of all.
+    // The model of each option (T's width at a time), then the normal cdf of
+    // both arguments of all.
+    template <class T>
     std::size_t prepare(std::size_t base, std::size_t n, const double* spot, const double* strike, const double* rate,
                         const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
                         const double* vol) noexcept {
+        constexpr std::size_t w = lanes::width<T>;
         const std::size_t count = std::min(block, n - base);
-        for (std::size_t i = 0; i < count; ++i) {
+        // cdf() in three steps: its error-function arguments (with the
+        // models), the error function of all of them at once, then the cdf
+        // values.
+        for (std::size_t i = 0; i < count; i += w) {
             const std::size_t k = base + i;
-            valid[i] = !refused(spot[k], strike[k], vol[k]);
-            m[i] = model(spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], vol[k]);
-        }
-        // cdf() in three steps: its error-function arguments, the error
-        // function of all of them at once, then the cdf values.
-        double t[2 * block];
-        double e[2 * block];
-        for (std::size_t i = 0; i < count; ++i) {
-            t[i] = formula::erf_arg(m[i].d1, m[i].chi);
-            t[block + i] = formula::erf_arg(m[i].d2, m[i].chi);
+            const std::size_t here = std::min(w, count - i);
+            T chi = T{} + 1.0;
+            for (std::size_t l = 0; l < here; ++l) lanes::set_lane(chi, static_cast<int>(l), formula::chi(pc_flag[k + l]));
+            model_of(lanes::load<T>(spot + k, here), lanes::load<T>(strike + k, here), lanes::load<T>(rate + k, here),
+                     lanes::load<T>(div_yield + k, here), lanes::load<T>(tau + k, here), chi,
+                     lanes::load<T>(vol + k, here), here, m + i, valid + i, t + i, t + block + i);
         }
         quill::erf_many(count, t, e);
         quill::erf_many(count, t + block, e + block);
@@ -341,11 +409,14 @@ constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
-void npv_many(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
-              const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
+namespace {
+
+template <class T>
+void npv_lanes(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
+               const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
     Block b;
     for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        const std::size_t count = b.prepare<T>(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t k = base + i;
             out[k] = b.valid[i] ? npv_of(b.m[i], spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
@@ -353,17 +424,18 @@ void npv_many(std::size_t n, const double* spot, const double* strike, const dou
     }
 }
 
-void get_metrics_many(std::size_t n, const double* spot, const double* strike, const double* rate,
-                      const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
-                      double* const out[7]) noexcept {
+template <class T>
+void get_metrics_lanes(std::size_t n, const double* spot, const double* strike, const double* rate,
+                       const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
+                       double* const out[7]) noexcept {
     Block b;
     double pdf_d1[block];
     for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        const std::size_t count = b.prepare<T>(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
         for (std::size_t i = 0; i < count; ++i) pdf_d1[i] = pdf(b.m[i].d1);
         for (std::size_t i = 0; i < count; ++i) {
             const std::size_t k = base + i;
-            const Model& m = b.m[i];
+            const Model<>& m = b.m[i];
             const bool ok = b.valid[i];
             out[0][k] = ok ? npv_of(m, spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
             out[1][k] = ok ? delta_of(m, b.cdf_d1[i]) : no_value;
@@ -376,6 +448,45 @@ void get_metrics_many(std::size_t n, const double* spot, const double* strike, c
             out[6][k] = ok ? rho_q_of(m, spot[k], b.cdf_d1[i]) : no_value;
         }
     }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// Four lanes where the processor has AVX2 (the same IEEE operations, twice as
+// many per instruction); every helper is inlined into them.
+#define QUILL_AVX2 1
+__attribute__((target("avx2"), flatten)) void npv_avx2(std::size_t n, const double* spot, const double* strike,
+                                                       const double* rate, const double* div_yield, const double* tau,
+                                                       const PutCallFlag* pc_flag, const double* vol,
+                                                       double* out) noexcept {
+    npv_lanes<lanes::V4>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+}
+__attribute__((target("avx2"), flatten)) void get_metrics_avx2(std::size_t n, const double* spot,
+                                                               const double* strike, const double* rate,
+                                                               const double* div_yield, const double* tau,
+                                                               const PutCallFlag* pc_flag, const double* vol,
+                                                               double* const out[7]) noexcept {
+    get_metrics_lanes<lanes::V4>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+}
+const bool avx2 = __builtin_cpu_supports("avx2");
+#endif
+
+}  // namespace
+
+void npv_many(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
+              const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
+#ifdef QUILL_AVX2
+    if (avx2) return npv_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+#endif
+    npv_lanes<lanes::V2>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+}
+
+void get_metrics_many(std::size_t n, const double* spot, const double* strike, const double* rate,
+                      const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
+                      double* const out[7]) noexcept {
+#ifdef QUILL_AVX2
+    if (avx2) return get_metrics_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+#endif
+    get_metrics_lanes<lanes::V2>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 }
 
 }  // namespace quill::black_scholes

@@ -16,6 +16,7 @@
 
 #include "enums/put_call_flag.hpp"
 #include "maths/functions.hpp"
+#include "maths/lanes.hpp"
 
 namespace quill {
 
@@ -94,13 +95,22 @@ inline double chi(PutCallFlag pc_flag) noexcept {
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(1.0) | put << 63);
 }
 
-// e^(-rate tau), for the rate or the dividend yield.
-inline double discount(double rate, double tau) noexcept { return std::exp(-rate * tau); }
-inline double carry(double rate, double div_yield) noexcept { return rate - div_yield; }
-inline double log_moneyness(double spot, double strike) noexcept { return std::log(spot) - std::log(strike); }
+// The steps below take a double or a vector of doubles (T, see
+// maths/lanes.hpp), whose lanes then meet exactly the operations a double does.
 
-// The steps below take a double or a vector of doubles (T), whose lanes then
-// meet exactly the operations a double does.
+// e^(-rate tau), for the rate or the dividend yield.
+template <class T>
+inline T discount(T rate, T tau) noexcept {
+    return lanes::exp(-rate * tau);
+}
+template <class T>
+inline T carry(T rate, T div_yield) noexcept {
+    return rate - div_yield;
+}
+template <class T>
+inline T log_moneyness(T spot, T strike) noexcept {
+    return lanes::log(spot) - lanes::log(strike);
+}
 
 // d1 and d2 at a vol > 0 of a running option (tau > 0); s = sqrt(tau) vol is
 // the total volatility.

@@ -77,10 +77,13 @@
 #include <type_traits>
 
 #include "maths/functions.hpp"
+#include "maths/lanes.hpp"
 #include "pricers/black_scholes.hpp"
 
 namespace quill::black_scholes {
 namespace {
+
+using namespace lanes;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -90,108 +93,9 @@ constexpr int max_steps = 64;
 // last bit (N(-s/2) is below 1e-300).
 constexpr double s_max = 75.0;
 
-// ---------------------------------------------------------------- value types
-//
-// A double with bool conditions, or vectors of two or four lanes with lane
-// masks (all bits set where true). The helpers below give them one meaning.
-
-using V2 = double __attribute__((vector_size(16)));
-using V4 = double __attribute__((vector_size(32)));
-
-template <class T>
-constexpr int width = sizeof(T) / sizeof(double);
-
-template <class T>
-using MaskOf = decltype(T{} < T{});
-
-// a where c holds, else b, without a branch that data-dependent conditions
-// would mispredict.
-inline double select(bool c, double a, double b) noexcept {
-    const std::uint64_t mask = -static_cast<std::uint64_t>(c);
-    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) | (std::bit_cast<std::uint64_t>(b) & ~mask));
-}
-template <class V>
-inline V select(MaskOf<V> c, V a, V b) noexcept {
-    return c ? a : b;
-}
-
-inline bool any(bool c) noexcept { return c; }
-template <class M>
-    requires(sizeof(M) > sizeof(double))
-inline bool any(M c) noexcept {
-    std::int64_t all = 0;
-    for (int i = 0; i < width<M>; ++i) all |= c[i];
-    return all != 0;
-}
-inline bool lane(bool c, int) noexcept { return c; }
-template <class M>
-inline bool lane(M c, int i) noexcept {
-    return c[i] != 0;
-}
-inline bool negate(bool c) noexcept { return !c; }
-template <class M>
-inline M negate(M c) noexcept {
-    return ~c;
-}
-
-inline void set_lane(double& x, int, double v) noexcept { x = v; }
-template <class V>
-inline void set_lane(V& x, int i, double v) noexcept {
-    x[i] = v;
-}
-inline double get_lane(double x, int) noexcept { return x; }
-template <class V>
-inline double get_lane(V x, int i) noexcept {
-    return x[i];
-}
-
-inline double fabs(double x) noexcept { return std::fabs(x); }
-template <class V>
-inline V fabs(V x) noexcept {
-    using M = MaskOf<V>;
-    return std::bit_cast<V>(std::bit_cast<M>(x) & (M{} + std::numeric_limits<std::int64_t>::max()));
-}
-
-// A function of one double applied to each lane.
-template <double (*f)(double)>
-inline double each(double x) noexcept {
-    return f(x);
-}
-template <double (*f)(double), class V>
-inline V each(V x) noexcept {
-    V y;
-    for (int i = 0; i < width<V>; ++i) y[i] = f(x[i]);
-    return y;
-}
 double sqrt_of(double x) noexcept { return std::sqrt(x); }
 double exp_of(double x) noexcept { return std::exp(x); }
 double log_of(double x) noexcept { return std::log(x); }
-
-// The bits of a double or of each lane, as unsigned integers.
-template <class T>
-struct BitsOf;
-template <>
-struct BitsOf<double> {
-    using type = std::uint64_t;
-};
-template <>
-struct BitsOf<V2> {
-    using type = std::uint64_t __attribute__((vector_size(16)));
-};
-template <>
-struct BitsOf<V4> {
-    using type = std::uint64_t __attribute__((vector_size(32)));
-};
-
-// f's value in the lanes where `ordinary` fails.
-template <double (*f)(double), class T>
-T patch(T y, MaskOf<T> ordinary, T x) noexcept {
-    if (!any(negate(ordinary))) return y;
-    for (int i = 0; i < width<T>; ++i) {
-        if (!lane(ordinary, i)) set_lane(y, i, f(get_lane(x, i)));
-    }
-    return y;
-}
 
 // e^x and ln x for what only steers the search (the guess, the transformed
 // objective, vega), never for a price: within a unit or two of the last
