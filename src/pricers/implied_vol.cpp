@@ -93,10 +93,6 @@ constexpr int max_steps = 64;
 // last bit (N(-s/2) is below 1e-300).
 constexpr double s_max = 75.0;
 
-double sqrt_of(double x) noexcept { return std::sqrt(x); }
-double exp_of(double x) noexcept { return std::exp(x); }
-double log_of(double x) noexcept { return std::log(x); }
-
 // e^x and ln x for what only steers the search (the guess, the transformed
 // objective, vega), never for a price: within a unit or two of the last
 // place, and in every lane at once, which the C library's functions are not.
@@ -121,7 +117,7 @@ T steer_exp(T x) noexcept {
     const T p = ((a0 + a1 * r2) + (a2 + a3 * r2) * r4) + ((a4 + a5 * r2) + a6 * r4) * r8;
     const U k_bits = std::bit_cast<U>(shifted) - std::bit_cast<U>(T{} + shift);
     const T y = p * std::bit_cast<T>((k_bits + 1023) << 52);
-    return patch<exp_of>(y, MaskOf<T>((x > -708.0) & (x < 709.0)), x);  // under- and overflow, NaN
+    return patch<lanes::detail::exp>(y, MaskOf<T>((x > -708.0) & (x < 709.0)), x);  // under- and overflow, NaN
 }
 
 // ln x = e ln 2 + ln m with m in [sqrt(1/2), sqrt(2)), ln m = 2 atanh(t) with
@@ -146,7 +142,7 @@ T steer_log(T x) noexcept {
                 ((1.0 / 9 + u * (1.0 / 11)) + (1.0 / 13 + u * (1.0 / 15)) * u2) * u4 +
                 (1.0 / 17 + u * (1.0 / 19)) * (u4 * u4);
     const T y = e * ln2_hi + ((2.0 * t) * p + e * ln2_lo);
-    return patch<log_of>(y, MaskOf<T>((x >= 0x1p-1022) & (x < inf)), x);  // zero, subnormal, negative, inf, NaN
+    return patch<lanes::detail::log>(y, MaskOf<T>((x >= 0x1p-1022) & (x < inf)), x);  // zero, subnormal, negative, inf, NaN
 }
 
 // The normal density, for vega.
@@ -281,12 +277,12 @@ struct Search {
         // b_max = e^(-|x|/2) as the root of the smaller discounted leg over
         // the larger (no exponential).
         ax = fabs(x);
-        const T root_s = each<sqrt_of>(spot_df);
-        const T root_k = each<sqrt_of>(strike_df);
+        const T root_s = lanes::sqrt(spot_df);
+        const T root_k = lanes::sqrt(strike_df);
         const T inv_norm = 1.0 / (root_s * root_k);
         beta = (price - lower) * inv_norm;
         b_max = select(strike_df < spot_df, strike_df, spot_df) * inv_norm;
-        const T root_ax = each<sqrt_of>(ax);
+        const T root_ax = lanes::sqrt(ax);
         s_c = sqrt_2 * root_ax;
         // b_c / b_max = (1 - e^|x| erfc(sqrt|x|)) / 2, from a polynomial in
         // y = sqrt|x| / (1 + sqrt|x|), fitted offline (relative error below
@@ -313,7 +309,7 @@ struct Search {
         T s0 = T{} + nan;
         if (any(Mask(low & searching))) {
             // t = s / s_c from the fitted cubic (see the method above).
-            const T x1 = each<sqrt_of>(ax / (ax - 4.0 * steer_log(beta / b_c)));
+            const T x1 = lanes::sqrt(ax / (ax - 4.0 * steer_log(beta / b_c)));
             const T tg = select(t_tangent > 0.0, t_tangent, T{} + 0.0);
             const T t = ((0.0050707871005629575 + y * (-1.3020530420187808 + y * (-2.621526870276896 + y * (-1.5695304605333913)))) + tg * ((1.005244182673008 + y * (3.907530583719591 + y * (2.1404577697615013))) + tg * ((-0.16203479763016712 + y * (-1.8127639403133977)) + tg * ((0.1585981585607977))))) + x1 * (((3.795581002070683 + y * (3.359032124418812 + y * (2.71089130554029))) + tg * ((-12.32161649705193 + y * (-3.4998161300026016)) + tg * ((8.61464531371356)))) + x1 * (((2.4665648907563775 + y * (-1.520891813969067)) + tg * ((-3.0747225893835464))) + x1 * (((0.5922564785013996)))));
             T s_low = t * s_c;
@@ -407,7 +403,7 @@ struct Search {
         if (any(take)) take &= same_pieces(next);
         if (any(negate(inside))) {
             const T spread = select(Mask(Mask(lo == 0.0) | Mask(hi > 2.0 * lo)),
-                                    select(lo == 0.0, 0.5 * hi, each<sqrt_of>(lo) * each<sqrt_of>(hi)), 0.5 * (lo + hi));
+                                    select(lo == 0.0, 0.5 * hi, lanes::sqrt(lo) * lanes::sqrt(hi)), 0.5 * (lo + hi));
             next = select(inside, next, select(hi == inf, vol * 2.0, spread));
         }
         take &= negate(stuck);
