@@ -3,6 +3,9 @@ returns, vols come back from the prices they make, and it agrees with vollib's
 Let's Be Rational, for single options and for arrays alike."""
 import itertools
 import math
+import os
+import subprocess
+import sys
 import warnings
 
 import numpy as np
@@ -307,3 +310,32 @@ def test_output_over_its_own_input():
     behind = np.concatenate([[0.0], tau])
     qn.implied_vol(price, spot, strike, rate, div, behind[1:], flag, out=behind[:-1])
     assert np.array_equal(bits(behind[:-1]), bits(want))
+
+
+def test_two_lane_loops_give_the_same_bits(tmp_path):
+    # Processors without AVX2 solve and price two options per vector instead
+    # of four; the environment switch puts this one on that path.
+    code = """
+import sys, numpy as np, quillander_numpy as qn
+sys.path.insert(0, {tests!r})
+from test_implied_vol import mixed_options
+price, spot, strike, rate, div, tau, flag = mixed_options(20_001, 21)
+vol = np.abs(rate) * 7.0
+vol[::5] = 0.0
+tau[::7] = -tau[::7]
+out = [qn.implied_vol(price, spot, strike, rate, div, tau, flag), *qn.get_metrics(spot, strike, rate, div, tau, flag, vol),
+       qn.npv(spot, strike, rate, div, tau, flag, vol)]
+np.save({path!r}, np.array(out))
+"""
+    results = []
+    for disable in ("1", "0"):
+        path = str(tmp_path / f"disable{disable}.npy")
+        env = {**os.environ, "QUILLANDER_DISABLE_AVX2": disable}
+        run = subprocess.run([sys.executable, "-c", code.format(tests=os.path.dirname(__file__), path=path)],
+                             env=env, capture_output=True, text=True)
+        assert run.returncode == 0, run.stderr
+        results.append(np.load(path))
+    two, four = results
+    # the same bits, but for NaN's sign and payload, which the promise leaves open
+    assert np.array_equal(np.isnan(two), np.isnan(four))
+    assert np.array_equal(bits(two[~np.isnan(two)]), bits(four[~np.isnan(four)]))

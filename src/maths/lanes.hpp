@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -153,5 +154,22 @@ inline void store(double* p, std::size_t n, T v) noexcept {
         for (std::size_t i = 0; i < n; ++i) p[i] = get_lane(v, static_cast<int>(i));
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+#define QUILL_AVX2 1  // loops may offer a four-lane version compiled for AVX2
+// Whether this processor runs AVX2, where four lanes fit one instruction;
+// QUILLANDER_DISABLE_AVX2=1 in the environment says no (the two-lane loops
+// of older processors, for tests). Asked once, after every constructor has
+// run (the feature table needs its own constructor first).
+inline bool has_avx2() noexcept {
+    static const bool yes = [] {
+        const char* disable = std::getenv("QUILLANDER_DISABLE_AVX2");
+        if (disable != nullptr && disable[0] != '\0' && disable[0] != '0') return false;
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return yes;
+}
+#endif
 
 }  // namespace quill::lanes

@@ -450,10 +450,9 @@ void get_metrics_lanes(std::size_t n, const double* spot, const double* strike, 
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef QUILL_AVX2
 // Four lanes where the processor has AVX2 (the same IEEE operations, twice as
 // many per instruction); every helper is inlined into them.
-#define QUILL_AVX2 1
 __attribute__((target("avx2"), flatten)) void npv_avx2(std::size_t n, const double* spot, const double* strike,
                                                        const double* rate, const double* div_yield, const double* tau,
                                                        const PutCallFlag* pc_flag, const double* vol,
@@ -467,7 +466,6 @@ __attribute__((target("avx2"), flatten)) void get_metrics_avx2(std::size_t n, co
                                                                double* const out[7]) noexcept {
     get_metrics_lanes<lanes::V4>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 }
-const bool avx2 = __builtin_cpu_supports("avx2");
 #endif
 
 }  // namespace
@@ -475,7 +473,7 @@ const bool avx2 = __builtin_cpu_supports("avx2");
 void npv_many(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
               const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
 #ifdef QUILL_AVX2
-    if (avx2) return npv_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+    if (lanes::has_avx2()) return npv_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 #endif
     npv_lanes<lanes::V2>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 }
@@ -484,7 +482,7 @@ void get_metrics_many(std::size_t n, const double* spot, const double* strike, c
                       const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
                       double* const out[7]) noexcept {
 #ifdef QUILL_AVX2
-    if (avx2) return get_metrics_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
+    if (lanes::has_avx2()) return get_metrics_avx2(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 #endif
     get_metrics_lanes<lanes::V2>(n, spot, strike, rate, div_yield, tau, pc_flag, vol, out);
 }

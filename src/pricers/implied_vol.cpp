@@ -559,10 +559,9 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef QUILL_AVX2
 // Four lanes where the processor has AVX2 (the same IEEE operations, twice
 // as many per instruction); every helper is inlined into it.
-#define QUILL_AVX2 1
 __attribute__((target("avx2"), flatten)) void solve_avx2(std::size_t n, const double* price, const double* spot,
                                                          const double* strike, const double* rate,
                                                          const double* div_yield, const double* tau,
@@ -587,8 +586,7 @@ void implied_vol_many(std::size_t n, const double* price, const double* spot, co
                       const double* rate, const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
                       double* out) noexcept {
 #ifdef QUILL_AVX2
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    if (avx2) return solve_avx2(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
+    if (lanes::has_avx2()) return solve_avx2(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
 #endif
     solve<V2>(n, price, spot, strike, rate, div_yield, tau, pc_flag, out);
 }
