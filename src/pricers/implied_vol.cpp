@@ -479,9 +479,9 @@ template <class V>
 void solve(std::size_t n, const double* price, const double* spot, const double* strike, const double* rate,
            const double* div_yield, const double* tau, const PutCallFlag* pc_flag, double* out) noexcept {
     using M = MaskOf<V>;
-    constexpr std::size_t lanes = width<V>;
+    constexpr std::size_t w = width<V>;
     constexpr std::size_t block = 64;
-    constexpr std::size_t groups = block / lanes;
+    constexpr std::size_t groups = block / w;
     // A lane with no option to solve carries this one, so that every lane
     // computes on ordinary values; its results are never read.
     static const Search<double> idle = [] {
@@ -495,19 +495,19 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
     M searching[groups];
     for (std::size_t base = 0; base < n; base += block) {
         const std::size_t count = std::min(block, n - base);
-        const std::size_t used = (count + lanes - 1) / lanes;
+        const std::size_t used = (count + w - 1) / w;
         bool any_searching = false;
-        for (std::size_t i = 0; i < used * lanes; ++i) {
+        for (std::size_t i = 0; i < used * w; ++i) {
             const std::size_t k = base + i;
             Search<double> o;
             const bool live =
                 i < count && o.start(price[k], spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], out[k]);
             const Search<double>& from = live ? o : idle;
-            Search<V>& to = g[i / lanes];
-            const int l = static_cast<int>(i % lanes);
+            Search<V>& to = g[i / w];
+            const int l = static_cast<int>(i % w);
             for (std::size_t f = 0; f < started_fields<V>.size(); ++f)
                 (to.*started_fields<V>[f])[l] = from.*started_fields<double>[f];
-            started[i / lanes][l] = searching[i / lanes][l] = live ? -1 : 0;
+            started[i / w][l] = searching[i / w][l] = live ? -1 : 0;
             any_searching |= live;
         }
         if (!any_searching) continue;
@@ -521,19 +521,15 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
             alignas(32) double erf_of[2][block];
             for (std::size_t j = 0; j < used; ++j) {
                 g[j].arguments();
-                const V a1 = g[j].erf_arg(g[j].at.d1);
-                const V a2 = g[j].erf_arg(g[j].at.d2);
-                __builtin_memcpy(&arg[0][j * lanes], &a1, sizeof a1);
-                __builtin_memcpy(&arg[1][j * lanes], &a2, sizeof a2);
+                lanes::store(&arg[0][j * w], w, g[j].erf_arg(g[j].at.d1));
+                lanes::store(&arg[1][j * w], w, g[j].erf_arg(g[j].at.d2));
             }
-            quill::erf_many(used * lanes, arg[0], erf_of[0]);
-            quill::erf_many(used * lanes, arg[1], erf_of[1]);
+            quill::erf_many(used * w, arg[0], erf_of[0]);
+            quill::erf_many(used * w, arg[1], erf_of[1]);
             for (std::size_t j = 0; j < used; ++j) {
-                V e1, e2;
-                __builtin_memcpy(&e1, &erf_of[0][j * lanes], sizeof e1);
-                __builtin_memcpy(&e2, &erf_of[1][j * lanes], sizeof e2);
                 Search<V>& o = g[j];
-                o.close(e1, e2, steer_pdf(o.at.d1));
+                o.close(lanes::load<V>(&erf_of[0][j * w], w),
+                        lanes::load<V>(&erf_of[1][j * w], w), steer_pdf(o.at.d1));
                 const V before = o.answer;
                 const M judged = o.judge() & searching[j];
                 const V judged_answer = o.answer;
@@ -546,8 +542,8 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
             }
         }
         for (std::size_t i = 0; i < count; ++i) {
-            const std::size_t j = i / lanes;
-            const int l = static_cast<int>(i % lanes);
+            const std::size_t j = i / w;
+            const int l = static_cast<int>(i % w);
             if (!started[j][l]) continue;  // answered by start
             if (searching[j][l]) {
                 Search<double> one = lane_of(g[j], l);
