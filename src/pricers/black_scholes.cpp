@@ -117,26 +117,50 @@ Model<> model(double spot, double strike, double rate, double div_yield, double 
 using formula::cdf;
 using formula::pdf;
 
-double npv_of(const Model<>& m, double spot, double strike, double cdf_d1, double cdf_d2) noexcept {
+// The metrics from a model, of one option or of lanes of them.
+template <class T>
+T npv_of(const Model<T>& m, T spot, T strike, T cdf_d1, T cdf_d2) noexcept {
     return formula::npv(m.chi, m.df_q * spot, m.df_r * strike, cdf_d1, cdf_d2);
 }
 
-double delta_of(const Model<>& m, double cdf_d1) noexcept { return (m.chi * m.df_q) * cdf_d1; }
-
-double vega_of(const Model<>& m, double spot, double pdf_d1) noexcept { return ((pdf_d1 * m.df_q) * spot) * m.sqrt_tau; }
-
-double theta_of(const Model<>& m, double spot, double strike, double rate, double div_yield, double vol, double pdf_d1,
-                double cdf_d1, double cdf_d2) noexcept {
-    if (m.sqrt_tau == 0.0) return 0.0;
-    return cdf_d2 * (strike * (rate * (-m.chi * m.df_r))) - (((m.df_q * spot) * pdf_d1) * vol) / (2.0 * m.sqrt_tau) +
-           cdf_d1 * (spot * (div_yield * (m.chi * m.df_q)));
+template <class T>
+T delta_of(const Model<T>& m, T cdf_d1) noexcept {
+    return (m.chi * m.df_q) * cdf_d1;
 }
 
-double rho_r_of(const Model<>& m, double strike, double cdf_d2) noexcept {
+template <class T>
+T gamma_of(T spot, T vol, T sqrt_tau, T df_q, T pdf_d1) noexcept {
+    using M = MaskOf<T>;
+    const T zero = T{} + 0.0;
+    // At a zero spot the density at d1 = -inf vanishes faster than spot: the
+    // curvature is 0, not the 0/0 of the quotient.
+    const T curvature = select(M(M(spot == 0.0) & M(pdf_d1 == 0.0)), zero,
+                               (df_q * pdf_d1) / ((spot * vol) * sqrt_tau));
+    // No time value left: all curvature sits at the strike.
+    const T at_strike = select(pdf_d1 > 0.0, T{} + inf, zero);
+    return select(M(M(vol != 0.0) & M(sqrt_tau != 0.0)), curvature, at_strike);
+}
+
+template <class T>
+T vega_of(const Model<T>& m, T spot, T pdf_d1) noexcept {
+    return ((pdf_d1 * m.df_q) * spot) * m.sqrt_tau;
+}
+
+template <class T>
+T theta_of(const Model<T>& m, T spot, T strike, T rate, T div_yield, T vol, T pdf_d1, T cdf_d1, T cdf_d2) noexcept {
+    const T theta = cdf_d2 * (strike * (rate * (-m.chi * m.df_r))) -
+                    (((m.df_q * spot) * pdf_d1) * vol) / (2.0 * m.sqrt_tau) +
+                    cdf_d1 * (spot * (div_yield * (m.chi * m.df_q)));
+    return select(m.sqrt_tau == 0.0, T{} + 0.0, theta);
+}
+
+template <class T>
+T rho_r_of(const Model<T>& m, T strike, T cdf_d2) noexcept {
     return (((m.chi * strike) * m.tau) * m.df_r) * cdf_d2;
 }
 
-double rho_q_of(const Model<>& m, double spot, double cdf_d1) noexcept {
+template <class T>
+T rho_q_of(const Model<T>& m, T spot, T cdf_d1) noexcept {
     return (((-m.chi * spot) * m.tau) * m.df_q) * cdf_d1;
 }
 
@@ -171,14 +195,7 @@ double npv_impl(double spot, double strike, double chi, double df_r, double df_q
 double delta_impl(double chi, double df_q, double cdf_d1) noexcept { return (chi * df_q) * cdf_d1; }
 
 double gamma_impl(double spot, double vol, double sqrt_tau, double df_q, double pdf_d1) noexcept {
-    if (vol != 0.0 && sqrt_tau != 0.0) {
-        // At a zero spot the density at d1 = -inf vanishes faster than spot:
-        // the curvature is 0, not the 0/0 of the quotient.
-        if (spot == 0.0 && pdf_d1 == 0.0) return 0.0;
-        return (df_q * pdf_d1) / ((spot * vol) * sqrt_tau);
-    }
-    // No time value left: all curvature sits at the strike.
-    return pdf_d1 > 0.0 ? inf : 0.0;
+    return gamma_of(spot, vol, sqrt_tau, df_q, pdf_d1);
 }
 
 double vega_impl(double spot, double sqrt_tau, double df_q, double pdf_d1) noexcept {
@@ -348,78 +365,64 @@ namespace {
 
 constexpr std::size_t block = 64;
 
-// The models of n <= width options in lanes into m[0..n) and valid[0..n),
-// and the error function's arguments at their d1 and d2 into erf_d1[0..n)
-// and erf_d2[0..n).
+// A block's options, a vector's width at a time: their models, whether each
+// is priced at all, and erf at their d1 and d2 (one call for the block).
 template <class T>
-void model_of(T spot, T strike, T rate, T div_yield, T tau, T chi, T vol, std::size_t n, Model<>* m, bool* valid,
-              double* erf_d1, double* erf_d2) noexcept {
-    const MaskOf<T> ok = lanes::negate(refused(spot, strike, vol));
-    const Model<T> lanes_m = model(spot, strike, rate, div_yield, tau, chi, vol);
-    for (std::size_t i = 0; i < n; ++i) {
-        const int l = static_cast<int>(i);
-        const auto at = [l](T x) { return lanes::get_lane(x, l); };
-        m[i] = {at(lanes_m.chi),  at(lanes_m.tau), at(lanes_m.sqrt_tau), at(lanes_m.df_r),
-                at(lanes_m.df_q), at(lanes_m.d1),  at(lanes_m.d2)};
-        valid[i] = lanes::lane(ok, l);
-    }
-    lanes::store(erf_d1, n, formula::erf_arg(lanes_m.d1, chi));
-    lanes::store(erf_d2, n, formula::erf_arg(lanes_m.d2, chi));
-}
-
 struct Block {
-    Model<> m[block];
-    bool valid[block];
-    double cdf_d1[block];
-    double cdf_d2[block];
+    static constexpr std::size_t w = lanes::width<T>;
+    Model<T> m[block / w];
+    MaskOf<T> valid[block / w];
     double t[2 * block];  // erf's arguments at every d1, then at every d2
     double e[2 * block];  // erf there
 
-    // The model of each option (T's width at a time), then the normal cdf of
-    // both arguments of all.
-    template <class T>
     std::size_t prepare(std::size_t base, std::size_t n, const double* spot, const double* strike, const double* rate,
                         const double* div_yield, const double* tau, const PutCallFlag* pc_flag,
                         const double* vol) noexcept {
-        constexpr std::size_t w = lanes::width<T>;
         const std::size_t count = std::min(block, n - base);
-        // cdf() in three steps: its error-function arguments (with the
-        // models), the error function of all of them at once, then the cdf
-        // values.
         for (std::size_t i = 0; i < count; i += w) {
             const std::size_t k = base + i;
             const std::size_t here = std::min(w, count - i);
             T chi = T{} + 1.0;
             for (std::size_t l = 0; l < here; ++l) lanes::set_lane(chi, static_cast<int>(l), formula::chi(pc_flag[k + l]));
-            model_of(lanes::load<T>(spot + k, here), lanes::load<T>(strike + k, here), lanes::load<T>(rate + k, here),
-                     lanes::load<T>(div_yield + k, here), lanes::load<T>(tau + k, here), chi,
-                     lanes::load<T>(vol + k, here), here, m + i, valid + i, t + i, t + block + i);
+            const T s = lanes::load<T>(spot + k, here);
+            const T x = lanes::load<T>(strike + k, here);
+            const T v = lanes::load<T>(vol + k, here);
+            const Model<T> mi = model(s, x, lanes::load<T>(rate + k, here), lanes::load<T>(div_yield + k, here),
+                                      lanes::load<T>(tau + k, here), chi, v);
+            m[i / w] = mi;
+            valid[i / w] = lanes::negate(refused(s, x, v));
+            lanes::store(t + i, w, formula::erf_arg(mi.d1, chi));
+            lanes::store(t + block + i, w, formula::erf_arg(mi.d2, chi));
         }
         quill::erf_many(count, t, e);
         quill::erf_many(count, t + block, e + block);
-        for (std::size_t i = 0; i < count; ++i) {
-            cdf_d1[i] = formula::cdf_of_erf(e[i]);
-            cdf_d2[i] = formula::cdf_of_erf(e[block + i]);
-        }
         return count;
+    }
+
+    // The normal cdf at d1 and d2 of the lanes of options i.. (here of them).
+    T cdf_d1(std::size_t i, std::size_t here) const noexcept {
+        return formula::cdf_of_erf(lanes::load<T>(e + i, here));
+    }
+    T cdf_d2(std::size_t i, std::size_t here) const noexcept {
+        return formula::cdf_of_erf(lanes::load<T>(e + block + i, here));
     }
 };
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-}  // namespace
-
-namespace {
-
 template <class T>
 void npv_lanes(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
                const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
-    Block b;
+    constexpr std::size_t w = lanes::width<T>;
+    Block<T> b;
     for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = b.prepare<T>(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
-        for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        for (std::size_t i = 0; i < count; i += w) {
             const std::size_t k = base + i;
-            out[k] = b.valid[i] ? npv_of(b.m[i], spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
+            const std::size_t here = std::min(w, count - i);
+            const T v = npv_of(b.m[i / w], lanes::load<T>(spot + k, here), lanes::load<T>(strike + k, here),
+                               b.cdf_d1(i, here), b.cdf_d2(i, here));
+            lanes::store(out + k, here, select(b.valid[i / w], v, T{} + no_value));
         }
     }
 }
@@ -428,24 +431,28 @@ template <class T>
 void get_metrics_lanes(std::size_t n, const double* spot, const double* strike, const double* rate,
                        const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
                        double* const out[7]) noexcept {
-    Block b;
-    double pdf_d1[block];
+    constexpr std::size_t w = lanes::width<T>;
+    Block<T> b;
     for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = b.prepare<T>(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
-        for (std::size_t i = 0; i < count; ++i) pdf_d1[i] = pdf(b.m[i].d1);
-        for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
+        for (std::size_t i = 0; i < count; i += w) {
             const std::size_t k = base + i;
-            const Model<>& m = b.m[i];
-            const bool ok = b.valid[i];
-            out[0][k] = ok ? npv_of(m, spot[k], strike[k], b.cdf_d1[i], b.cdf_d2[i]) : no_value;
-            out[1][k] = ok ? delta_of(m, b.cdf_d1[i]) : no_value;
-            out[2][k] = ok ? gamma_impl(spot[k], vol[k], m.sqrt_tau, m.df_q, pdf_d1[i]) : no_value;
-            out[3][k] = ok ? vega_of(m, spot[k], pdf_d1[i]) : no_value;
-            out[4][k] = ok ? theta_of(m, spot[k], strike[k], rate[k], div_yield[k], vol[k], pdf_d1[i], b.cdf_d1[i],
-                                      b.cdf_d2[i])
-                           : no_value;
-            out[5][k] = ok ? rho_r_of(m, strike[k], b.cdf_d2[i]) : no_value;
-            out[6][k] = ok ? rho_q_of(m, spot[k], b.cdf_d1[i]) : no_value;
+            const std::size_t here = std::min(w, count - i);
+            const Model<T>& m = b.m[i / w];
+            const T s = lanes::load<T>(spot + k, here);
+            const T x = lanes::load<T>(strike + k, here);
+            const T v = lanes::load<T>(vol + k, here);
+            const T c1 = b.cdf_d1(i, here);
+            const T c2 = b.cdf_d2(i, here);
+            const T p = pdf(m.d1);
+            const T theta = theta_of(m, s, x, lanes::load<T>(rate + k, here), lanes::load<T>(div_yield + k, here), v,
+                                     p, c1, c2);
+            const T metrics[7] = {npv_of(m, s, x, c1, c2), delta_of(m, c1),    gamma_of(s, v, m.sqrt_tau, m.df_q, p),
+                                  vega_of(m, s, p),        theta,              rho_r_of(m, x, c2),
+                                  rho_q_of(m, s, c1)};
+            for (int j = 0; j < 7; ++j) {
+                lanes::store(out[j] + k, here, select(b.valid[i / w], metrics[j], T{} + no_value));
+            }
         }
     }
 }

@@ -140,7 +140,10 @@ inline T cdf_of_erf(T e) noexcept {
     return (e + 1.0) * 0.5;
 }
 inline double cdf(double x, double chi) noexcept { return cdf_of_erf(quill::erf(erf_arg(x, chi))); }
-inline double pdf(double x) noexcept { return std::exp((-0.5 * x) * x) * frac_1_sqrt_2pi; }
+template <class T>
+inline T pdf(T x) noexcept {
+    return lanes::exp((-0.5 * x) * x) * frac_1_sqrt_2pi;
+}
 
 // The price from the discounted spot df_q spot and strike df_r strike.
 template <class T>
