@@ -57,6 +57,18 @@ inline M negate(M c) noexcept {
     return ~c;
 }
 
+// Every condition, or any, lane by lane.
+template <class M, class... R>
+inline M and_of(M a, R... rest) noexcept {
+    ((a = a & rest), ...);
+    return a;
+}
+template <class M, class... R>
+inline M or_of(M a, R... rest) noexcept {
+    ((a = a | rest), ...);
+    return a;
+}
+
 inline void set_lane(double& x, int, double v) noexcept { x = v; }
 template <class V>
 inline void set_lane(V& x, int i, double v) noexcept {

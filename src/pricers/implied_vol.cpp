@@ -224,48 +224,41 @@ struct Search {
     // The answer so far (the best vol, or a step taken unchecked).
     T answer;
 
-    // False when the answer is already known, in `out`.
-    bool start(double price_, double spot, double strike, double rate, double div_yield, double tau_,
-               PutCallFlag pc_flag, double& out) noexcept
-        requires std::is_same_v<T, double>
-    {
-        // NaN fails every test below; infinities are refused explicitly.
-        if (!(tau_ > 0.0 && tau_ < inf && spot >= 0.0 && spot < inf && strike >= 0.0 && strike < inf &&
-              price_ >= 0.0 && std::isfinite(rate) && std::isfinite(div_yield))) {
-            out = nan;
-            return false;
-        }
-        chi = formula::chi(pc_flag);
-        const double df_r = formula::discount(rate, tau_);
-        const double df_q = formula::discount(div_yield, tau_);
+    // The checks, the bounds and npv's vol-free quantities. The lanes whose
+    // answer is already known (NaN, or 0 at the lower bound), in `known`, are
+    // not live.
+    Mask start(T price_, T spot, T strike, T rate, T div_yield, T tau_, T chi_, T& known) noexcept {
+        using M = Mask;
+        // NaN fails every test below; infinities are refused explicitly (x - x
+        // is 0 only for a finite x).
+        const M inputs_ok = and_of(M(tau_ > 0.0), M(tau_ < inf), M(spot >= 0.0), M(spot < inf), M(strike >= 0.0),
+                                   M(strike < inf), M(price_ >= 0.0), M(rate - rate == 0.0),
+                                   M(div_yield - div_yield == 0.0));
+        chi = chi_;
+        const T df_r = formula::discount(rate, tau_);
+        const T df_q = formula::discount(div_yield, tau_);
         spot_df = df_q * spot;
         strike_df = df_r * strike;
 
         // The price at zero vol, as npv prices it: the intrinsic value against
         // the forward (half of each leg when the forward is the strike).
-        const double forward = spot_df / df_r;
-        const double certain = select(forward == strike, 0.5, select((forward > strike) == (chi > 0.0), 1.0, 0.0));
+        const T forward = spot_df / df_r;
+        const T certain =
+            select(forward == strike, T{} + 0.5, select(M(M(forward > strike) == M(chi > 0.0)), T{} + 1.0, T{} + 0.0));
         lower = formula::npv(chi, spot_df, strike_df, certain, certain);
-        upper = chi > 0.0 ? spot_df : strike_df;
-        if (!(spot_df < inf && strike_df < inf) || price_ < lower || price_ > upper) {
-            out = nan;
-            return false;
-        }
-        if (price_ == lower) {
-            out = 0.0;
-            return false;
-        }
+        upper = select(chi > 0.0, spot_df, strike_df);
+        const M bounded = and_of(inputs_ok, M(spot_df < inf), M(strike_df < inf), negate(M(price_ < lower)),
+                                 negate(M(price_ > upper)));
+        const M at_lower = and_of(bounded, M(price_ == lower));
         // A zero spot or strike leaves the price no room above its intrinsic value.
-        if (spot == 0.0 || strike == 0.0) {
-            out = nan;
-            return false;
-        }
+        const M room = negate(or_of(M(spot == 0.0), M(strike == 0.0)));
+        known = select(at_lower, T{} + 0.0, T{} + nan);
         price = price_;
         tau = tau_;
-        sqrt_tau = std::sqrt(tau_);
+        sqrt_tau = lanes::sqrt(tau_);
         carry = formula::carry(rate, div_yield);
         log_moneyness = formula::log_moneyness(spot, strike);
-        return true;
+        return and_of(bounded, negate(at_lower), room);
     }
 
     // Where the price lies against the inflection point (low: below it).
@@ -484,11 +477,13 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
     constexpr std::size_t groups = block / w;
     // A lane with no option to solve carries this one, so that every lane
     // computes on ordinary values; its results are never read.
-    static const Search<double> idle = [] {
-        Search<double> o;
-        double unused;
-        o.start(0.1, 1.0, 1.0, 0.0, 0.0, 1.0, PutCallFlag::Call, unused);
-        return o;
+    static const Search<V> idle = [] {
+        Search<double> one;
+        double known;
+        one.start(0.1, 1.0, 1.0, 0.0, 0.0, 1.0, 1.0, known);
+        Search<V> all;
+        for (std::size_t f = 0; f < started_fields<V>.size(); ++f) all.*started_fields<V>[f] = V{} + one.*started_fields<double>[f];
+        return all;
     }();
     Search<V> g[groups];
     M started[groups];
@@ -497,18 +492,30 @@ void solve(std::size_t n, const double* price, const double* spot, const double*
         const std::size_t count = std::min(block, n - base);
         const std::size_t used = (count + w - 1) / w;
         bool any_searching = false;
-        for (std::size_t i = 0; i < used * w; ++i) {
+        for (std::size_t j = 0; j < used; ++j) {
+            const std::size_t i = j * w;
             const std::size_t k = base + i;
-            Search<double> o;
-            const bool live =
-                i < count && o.start(price[k], spot[k], strike[k], rate[k], div_yield[k], tau[k], pc_flag[k], out[k]);
-            const Search<double>& from = live ? o : idle;
-            Search<V>& to = g[i / w];
-            const int l = static_cast<int>(i % w);
-            for (std::size_t f = 0; f < started_fields<V>.size(); ++f)
-                (to.*started_fields<V>[f])[l] = from.*started_fields<double>[f];
-            started[i / w][l] = searching[i / w][l] = live ? -1 : 0;
-            any_searching |= live;
+            const std::size_t here = std::min(w, count - i);
+            V chi = V{} + 1.0;
+            M present{};
+            for (std::size_t l = 0; l < here; ++l) {
+                lanes::set_lane(chi, static_cast<int>(l), formula::chi(pc_flag[k + l]));
+                present[l] = -1;
+            }
+            Search<V>& o = g[j];
+            V known;
+            const M live = present & o.start(lanes::load<V>(price + k, here), lanes::load<V>(spot + k, here),
+                                             lanes::load<V>(strike + k, here), lanes::load<V>(rate + k, here),
+                                             lanes::load<V>(div_yield + k, here), lanes::load<V>(tau + k, here), chi,
+                                             known);
+            for (std::size_t l = 0; l < here; ++l) {
+                if (!live[l]) out[k + l] = known[l];
+            }
+            for (std::size_t f = 0; f < started_fields<V>.size(); ++f) {
+                o.*started_fields<V>[f] = select(live, o.*started_fields<V>[f], idle.*started_fields<V>[f]);
+            }
+            started[j] = searching[j] = live;
+            any_searching |= any(live);
         }
         if (!any_searching) continue;
         for (std::size_t j = 0; j < used; ++j) {
@@ -571,8 +578,8 @@ __attribute__((target("avx2"), flatten)) void solve_avx2(std::size_t n, const do
 double implied_vol(double price, double spot, double strike, double rate, double div_yield, double tau,
                    PutCallFlag pc_flag) noexcept {
     Search<double> o;
-    double out;
-    if (!o.start(price, spot, strike, rate, div_yield, tau, pc_flag, out)) return out;
+    double known;
+    if (!o.start(price, spot, strike, rate, div_yield, tau, formula::chi(pc_flag), known)) return known;
     o.place();
     o.guess(true);
     return finish(o);
