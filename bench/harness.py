@@ -3,8 +3,8 @@
 Each bench_*.py module in this folder defines CASES, a list of Case. Every case
 is timed with a calibrated timeit loop; the figure is the median of several
 repeats, in nanoseconds per call, and the ratio is quillander / peer (lower is
-better). Both statements of a case run in the same process, one after the
-other, so machine noise affects them alike.
+better). Both statements of a case run in the same process, their repeats
+alternating, so machine noise affects them alike.
 """
 from __future__ import annotations
 
@@ -24,18 +24,26 @@ class Case:
     notes: list[str] = field(default_factory=list)
 
 
-def per_call_ns(stmt: str, setup: str, repeat: int = 7, min_time: float = 0.05) -> float:
+def calibrated(stmt: str, setup: str, min_time: float = 0.05) -> tuple[timeit.Timer, int]:
+    """A timer for stmt and the loop count that makes one run take min_time."""
     timer = timeit.Timer(stmt, setup=setup)
     number = 1
     while True:  # calibrate: grow the loop until one run takes min_time
         if timer.timeit(number) >= min_time:
             break
         number *= 2
-    runs = timer.repeat(repeat=repeat, number=number)
-    return statistics.median(runs) / number * 1e9
+    return timer, number
 
 
-def measure(case: Case) -> tuple[float, float | None]:
-    ours = per_call_ns(case.stmt, case.setup)
-    theirs = per_call_ns(case.peer_stmt, case.setup) if case.peer_stmt else None
-    return ours, theirs
+def measure(case: Case, repeat: int = 7) -> tuple[float, float | None]:
+    """Median ns per call of ours and of the peer. Their runs alternate, so a
+    stretch of machine noise falls on both sides rather than on one."""
+    timers = [calibrated(case.stmt, case.setup)]
+    if case.peer_stmt:
+        timers.append(calibrated(case.peer_stmt, case.setup))
+    runs: list[list[float]] = [[] for _ in timers]
+    for _ in range(repeat):
+        for (timer, number), out in zip(timers, runs):
+            out.append(timer.timeit(number) / number * 1e9)
+    medians = [statistics.median(r) for r in runs]
+    return medians[0], (medians[1] if len(medians) > 1 else None)
