@@ -410,21 +410,30 @@ struct Block {
 
 constexpr double no_value = std::numeric_limits<double>::quiet_NaN();
 
-template <class T>
-void npv_lanes(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
-               const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
+// Every block of options, then each vector of them: close(b, i, k, here)
+// with the block, the vector's first option in it, that option's index, and
+// how many options the vector holds.
+template <class T, class Close>
+void each_vector(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
+                 const double* tau, const PutCallFlag* pc_flag, const double* vol, Close close) noexcept {
     constexpr std::size_t w = lanes::width<T>;
     Block<T> b;
     for (std::size_t base = 0; base < n; base += block) {
         const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
-        for (std::size_t i = 0; i < count; i += w) {
-            const std::size_t k = base + i;
-            const std::size_t here = std::min(w, count - i);
-            const T v = npv_of(b.m[i / w], lanes::load<T>(spot + k, here), lanes::load<T>(strike + k, here),
-                               b.cdf_d1(i, here), b.cdf_d2(i, here));
-            lanes::store(out + k, here, select(b.valid[i / w], v, T{} + no_value));
-        }
+        for (std::size_t i = 0; i < count; i += w) close(b, i, base + i, std::min(w, count - i));
     }
+}
+
+template <class T>
+void npv_lanes(std::size_t n, const double* spot, const double* strike, const double* rate, const double* div_yield,
+               const double* tau, const PutCallFlag* pc_flag, const double* vol, double* out) noexcept {
+    constexpr std::size_t w = lanes::width<T>;
+    each_vector<T>(n, spot, strike, rate, div_yield, tau, pc_flag, vol,
+                   [&](const Block<T>& b, std::size_t i, std::size_t k, std::size_t here) {
+                       const T v = npv_of(b.m[i / w], lanes::load<T>(spot + k, here),
+                                          lanes::load<T>(strike + k, here), b.cdf_d1(i, here), b.cdf_d2(i, here));
+                       lanes::store(out + k, here, select(b.valid[i / w], v, T{} + no_value));
+                   });
 }
 
 template <class T>
@@ -432,29 +441,28 @@ void get_metrics_lanes(std::size_t n, const double* spot, const double* strike, 
                        const double* div_yield, const double* tau, const PutCallFlag* pc_flag, const double* vol,
                        double* const out[7]) noexcept {
     constexpr std::size_t w = lanes::width<T>;
-    Block<T> b;
-    for (std::size_t base = 0; base < n; base += block) {
-        const std::size_t count = b.prepare(base, n, spot, strike, rate, div_yield, tau, pc_flag, vol);
-        for (std::size_t i = 0; i < count; i += w) {
-            const std::size_t k = base + i;
-            const std::size_t here = std::min(w, count - i);
-            const Model<T>& m = b.m[i / w];
-            const T s = lanes::load<T>(spot + k, here);
-            const T x = lanes::load<T>(strike + k, here);
-            const T v = lanes::load<T>(vol + k, here);
-            const T c1 = b.cdf_d1(i, here);
-            const T c2 = b.cdf_d2(i, here);
-            const T p = pdf(m.d1);
-            const T theta = theta_of(m, s, x, lanes::load<T>(rate + k, here), lanes::load<T>(div_yield + k, here), v,
-                                     p, c1, c2);
-            const T metrics[7] = {npv_of(m, s, x, c1, c2), delta_of(m, c1),    gamma_of(s, v, m.sqrt_tau, m.df_q, p),
-                                  vega_of(m, s, p),        theta,              rho_r_of(m, x, c2),
-                                  rho_q_of(m, s, c1)};
-            for (int j = 0; j < 7; ++j) {
-                lanes::store(out[j] + k, here, select(b.valid[i / w], metrics[j], T{} + no_value));
-            }
-        }
-    }
+    each_vector<T>(n, spot, strike, rate, div_yield, tau, pc_flag, vol,
+                   [&](const Block<T>& b, std::size_t i, std::size_t k, std::size_t here) {
+                       const Model<T>& m = b.m[i / w];
+                       const T s = lanes::load<T>(spot + k, here);
+                       const T x = lanes::load<T>(strike + k, here);
+                       const T v = lanes::load<T>(vol + k, here);
+                       const T c1 = b.cdf_d1(i, here);
+                       const T c2 = b.cdf_d2(i, here);
+                       const T p = pdf(m.d1);
+                       const T r = lanes::load<T>(rate + k, here);
+                       const T q = lanes::load<T>(div_yield + k, here);
+                       const T metrics[7] = {npv_of(m, s, x, c1, c2),
+                                             delta_of(m, c1),
+                                             gamma_of(s, v, m.sqrt_tau, m.df_q, p),
+                                             vega_of(m, s, p),
+                                             theta_of(m, s, x, r, q, v, p, c1, c2),
+                                             rho_r_of(m, x, c2),
+                                             rho_q_of(m, s, c1)};
+                       for (int j = 0; j < 7; ++j) {
+                           lanes::store(out[j] + k, here, select(b.valid[i / w], metrics[j], T{} + no_value));
+                       }
+                   });
 }
 
 #ifdef QUILL_AVX2
