@@ -409,6 +409,29 @@ def test_shapes_arity_and_huge_outputs():
             call()
 
 
+@pytest.mark.parametrize("n", [3, 600_000, 1_048_576])  # small outputs; 4.8 MB; exactly 8 MB
+def test_all_metrics_outputs_are_ordinary_arrays(n):
+    from numpy._core.multiarray import get_handler_name
+    spot = np.linspace(50.0, 150.0, n)
+    got = qn.get_metrics(spot, 100.0, 0.05, 0.01, 1.0, 1, 0.2)
+    assert get_handler_name() == get_handler_name(np.empty(n)) == "default_allocator"
+    expected = qn.npv(spot, 100.0, 0.05, 0.01, 1.0, 1, 0.2)
+    column = got.npv
+    assert column.flags.owndata and column.flags.writeable and column.ctypes.data % 16 == 0
+    assert_bits(pickle.loads(pickle.dumps(column)), expected)
+    kept = n
+    for size in (2 * n, n // 2, 10, n):  # grow and shrink in place, across the large-block threshold
+        column.resize(size, refcheck=False)
+        kept = min(kept, size)
+        assert_bits(column[:kept], expected[:kept])
+    column[:] = 1.0
+    assert_bits(got.delta, qn.delta(spot, 100.0, 0.05, 0.01, 1.0, 1, 0.2))  # no two outputs share memory
+    del got, column
+    # A refused call keeps its own error and leaves NumPy's allocator as it was.
+    raises(ValueError, FLAG_MESSAGE.format(2), lambda: qn.get_metrics(spot, 100.0, 0.05, 0.01, 1.0, 2, 0.2))
+    assert get_handler_name() == "default_allocator"
+
+
 # ---------------------------------------------------------------- threads
 
 def test_thread_setting():

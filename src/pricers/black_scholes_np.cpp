@@ -3,6 +3,7 @@
 // named tuple.
 #include <cstring>
 
+#include "numpy/memory.hpp"
 #include "numpy/twins.hpp"
 #include "numpy/ufunc.hpp"
 #include "pricers/black_scholes.hpp"
@@ -74,6 +75,23 @@ bool any_dask(PyObject* const* args, Py_ssize_t nargs) {
     return false;
 }
 
+// Whether the seven outputs may be large enough for memory of their own: an
+// input array of 2^19 elements (4 MB of doubles) or more, or an input that is
+// neither an array nor a number (a list, a Series...). Numbers and small
+// arrays keep NumPy's own allocator and its cache of small blocks.
+bool may_be_large(PyObject* const* args, Py_ssize_t nargs) {
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+        PyObject* o = args[i];
+        if (PyArray_Check(o)) {
+            if (PyArray_SIZE(reinterpret_cast<PyArrayObject*>(o)) >= (npy_intp{1} << 19)) return true;
+        } else if (!PyFloat_Check(o) && !PyLong_Check(o) && !PyArray_IsAnyScalar(o) &&
+                   Py_TYPE(o) != py::PyClass<PutCallFlag>::type) {
+            return true;
+        }
+    }
+    return false;
+}
+
 PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // NumPy's own count check would name the ufunc behind the function.
@@ -104,6 +122,9 @@ PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args,
                                    float64, float64));
         if (!types || PyDict_SetItemString(kwargs.get(), "output_dtypes", types.get()) < 0) return nullptr;
         outcome = PyObject_Call(apply.get(), all.get(), kwargs.get());
+    } else if (nargs == 7 && may_be_large(args, nargs)) {
+        LargeOutputs memory;
+        outcome = PyObject_Vectorcall(ufunc, args, nargsf, kwnames);
     } else {
         outcome = PyObject_Vectorcall(ufunc, args, nargsf, kwnames);
     }

@@ -1,0 +1,27 @@
+// Memory for large outputs made several at a time. The seven arrays of one
+// get_metrics call over a big book (56 MB for 10^6 options) outgrow what the C
+// library keeps between calls, so every call's outputs are fresh pages from
+// the system; fresh pages cost least as whole huge pages, one fault per 2 MB
+// rather than per 4 KB. Each array still owns and frees its own memory: no
+// cache, nothing kept between calls, nothing changed for the process.
+#pragma once
+
+#include "numpy/numpy.hpp"
+
+namespace quill::np {
+
+// While one lives, arrays NumPy makes in this context take their memory from
+// the module's handler: at least 4 MB on their own huge-page-aligned mapping,
+// smaller ones from malloc. It does nothing if the handler cannot be set.
+class LargeOutputs {
+public:
+    LargeOutputs() noexcept;
+    ~LargeOutputs();
+    LargeOutputs(const LargeOutputs&) = delete;
+    LargeOutputs& operator=(const LargeOutputs&) = delete;
+
+private:
+    PyObject* previous_;
+};
+
+}  // namespace quill::np
