@@ -51,9 +51,9 @@ CASES = [
     Case("qn.get_metrics, 10^6 (1 thread)", "qn.get_metrics" + OPTIONS, "qn.npv (1 thread)",
          "qn.npv" + OPTIONS, setup("1 thread")),
     # The same two into outputs made beforehand: the computation alone. Fresh
-    # outputs cost the kernel's zeroing of their pages, 8 MB for npv and 56 MB
-    # for get_metrics per call (the C library returns get_metrics' freed
-    # outputs to the system between calls, and keeps npv's one).
+    # outputs cost the kernel's zeroing of their pages, 56 MB per get_metrics
+    # call (in huge pages), where npv's one output is reused by the C library's
+    # allocator from call to call.
     Case("qn.get_metrics, 10^6, out= (default threads)", "qn.get_metrics(*OPTS, out=outs)",
          "qn.npv, out= (default threads)", "qn.npv(*OPTS, out=outs[0])", setup("default threads") + GIVEN),
     Case("qn.erf, 10^6 values (1 thread)", "qn.erf(x)", "scipy.special.erf", "erf(x)", setup("1 thread"), 1.0),
