@@ -1,7 +1,9 @@
 #include "numpy/memory.hpp"
 
+#if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -40,8 +42,13 @@ void* from_malloc(std::size_t size, bool zero) {
 // A mapping whose data starts on a huge-page boundary, with the header in the
 // page before it. Its length is rounded up to whole huge pages when that adds
 // at most a sixteenth (the last huge page is then whole, not 4 KB pages);
-// otherwise to whole pages. Fresh mappings read as zeros.
+// otherwise to whole pages. Fresh mappings read as zeros. Elsewhere than
+// on Linux every block comes from malloc.
 void* mapped(std::size_t size) {
+#if !defined(__linux__)
+    (void)size;
+    return nullptr;
+#else
     static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     if (size > SIZE_MAX / 2) return nullptr;
     std::size_t length = round_up(size, huge_page);
@@ -56,6 +63,7 @@ void* mapped(std::size_t size) {
     madvise(data, length, MADV_HUGEPAGE);  // only advice: without it the pages are ordinary ones
     header(data) = Header{length, size};
     return data;
+#endif
 }
 
 void* allocate(void*, std::size_t size) {
@@ -80,8 +88,10 @@ void release(void*, void* p, std::size_t) {
     if (h.mapped == 0) {
         std::free(&header(p));
     } else {
+#if defined(__linux__)
         static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
         munmap(static_cast<char*>(p) - page, page + h.mapped);
+#endif
     }
 }
 
