@@ -14,7 +14,6 @@ namespace quill::np {
 
 namespace {
 
-constexpr std::size_t huge_page = std::size_t{2} << 20;
 constexpr std::size_t large = std::size_t{4} << 20;  // NumPy's own threshold for asking for huge pages
 
 // Sixteen bytes before every block: the length of its mapping (0: from
@@ -27,8 +26,6 @@ struct Header {
 static_assert(sizeof(Header) == 16);
 
 Header& header(void* p) { return static_cast<Header*>(p)[-1]; }
-
-std::size_t round_up(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 void* from_malloc(std::size_t size, bool zero) {
     if (size > SIZE_MAX - sizeof(Header)) return nullptr;
@@ -44,12 +41,18 @@ void* from_malloc(std::size_t size, bool zero) {
 // at most a sixteenth (the last huge page is then whole, not 4 KB pages);
 // otherwise to whole pages. Fresh mappings read as zeros. Elsewhere than
 // on Linux every block comes from malloc.
-void* mapped(std::size_t size) {
-#if !defined(__linux__)
-    (void)size;
-    return nullptr;
-#else
+#if defined(__linux__)
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+
+std::size_t round_up(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+std::size_t page_size() {
     static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return page;
+}
+
+void* mapped(std::size_t size) {
+    const std::size_t page = page_size();
     if (size > SIZE_MAX / 2) return nullptr;
     std::size_t length = round_up(size, huge_page);
     if (length - size > size / 16) length = round_up(size, page);
@@ -63,23 +66,26 @@ void* mapped(std::size_t size) {
     madvise(data, length, MADV_HUGEPAGE);  // only advice: without it the pages are ordinary ones
     header(data) = Header{length, size};
     return data;
-#endif
 }
 
-void* allocate(void*, std::size_t size) {
+void unmap(void* data, std::size_t length) { munmap(static_cast<char*>(data) - page_size(), page_size() + length); }
+#else
+void* mapped(std::size_t) { return nullptr; }
+void unmap(void*, std::size_t) {}
+#endif
+
+void* block(std::size_t size, bool zero) {
     if (size >= large) {
         if (void* p = mapped(size)) return p;
     }
-    return from_malloc(size, false);
+    return from_malloc(size, zero);
 }
+
+void* allocate(void*, std::size_t size) { return block(size, false); }
 
 void* allocate_zeros(void*, std::size_t count, std::size_t each) {
     if (each != 0 && count > SIZE_MAX / each) return nullptr;
-    const std::size_t size = count * each;
-    if (size >= large) {
-        if (void* p = mapped(size)) return p;
-    }
-    return from_malloc(size, true);
+    return block(count * each, true);
 }
 
 void release(void*, void* p, std::size_t) {
@@ -88,10 +94,7 @@ void release(void*, void* p, std::size_t) {
     if (h.mapped == 0) {
         std::free(&header(p));
     } else {
-#if defined(__linux__)
-        static const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-        munmap(static_cast<char*>(p) - page, page + h.mapped);
-#endif
+        unmap(p, h.mapped);
     }
 }
 
