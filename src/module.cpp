@@ -64,14 +64,9 @@ bool initialise(PyObject* module) {
     PyObject* module_name = PyModule_GetNameObject(module);
     if (module_name == nullptr) return false;
     bool ok = add_function(module, module_name, plot_function_def());
-    ok = ok && add_class<quill::Calendar>(module) && add_class<quill::YearMonthDay>(module) &&
-         add_class<quill::Date>(module) && add_class<quill::DayCounter>(module) && add_class<quill::Tenor>(module) &&
-         add_class<quill::BlackScholesMetrics>(module) && add_class<quill::BlackScholes>(module) &&
-         add_class<quill::Interpolator>(module) && add_class<quill::YieldCurve>(module) &&
-         add_class<quill::BusDayAdj>(module) && add_class<quill::ExtrapType>(module) &&
-         add_class<quill::InterpType>(module) && add_class<quill::StubType>(module) &&
-         add_class<quill::TenorUnit>(module) && add_class<quill::PutCallFlag>(module) &&
-         add_class<quill::PayerReceiverFlag>(module) && add_class<quill::Weekday>(module);
+#define QUILL_ADD_CLASS(T, NAME) ok = ok && add_class<T>(module);
+    QUILL_SCALAR_CLASSES(QUILL_ADD_CLASS)
+#undef QUILL_ADD_CLASS
     for (PyMethodDef* def = maths_function_defs(); ok && def->ml_name != nullptr; ++def) {
         ok = add_function(module, module_name, def);
     }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 

@@ -2,7 +2,7 @@
 #include <string_view>
 
 #include "datetime/calendar.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 
@@ -27,7 +27,7 @@ PyObject* ask(const DateArray& dates, const Calendar& cal) {
             const std::int64_t d = days[i];
             bool answer;
             if (week) {
-                const bool weekend = static_cast<std::uint32_t>(d + epoch_serial + 369) % 7 >= 5;
+                const bool weekend = civil::weekday_of_serial(d + epoch_serial) >= 5;
                 answer = A == Ask::business_day ? !weekend : weekend;
             } else if (none) {
                 answer = A == Ask::business_day;

@@ -2,25 +2,15 @@
 
 #include <cstdio>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 
-bool is_leap_year(std::uint16_t year) noexcept {
-    return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
+bool is_leap_year(std::uint16_t year) noexcept { return civil::is_leap(year); }
 
 std::uint8_t days_in_month(std::uint16_t year, std::uint8_t month) {
-    switch (month) {
-        case 4: case 6: case 9: case 11:
-            return 30;
-        case 2:
-            return is_leap_year(year) ? 29 : 28;
-        case 1: case 3: case 5: case 7: case 8: case 10: case 12:
-            return 31;
-        default:
-            fail("Invalid month (" + std::to_string(month) + "), need to be betwen 1 and 12");
-    }
+    if (month < 1 || month > 12) fail("Invalid month (" + std::to_string(month) + "), need to be betwen 1 and 12");
+    return static_cast<std::uint8_t>(civil::month_length(year, month));
 }
 
 YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
@@ -40,46 +30,19 @@ YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t d
 
 Date Date::from_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     const YearMonthDay ymd = validate_ymd(year, month, day);
-    // Fliegel & Van Flandern; every division operand is positive for valid fields.
-    const std::int64_t y = year, m = month, d = day;
-    const std::int64_t a = (m - 14) / 12;
-    const std::int64_t jdn = (1461 * (y + 4800 + a)) / 4 + (367 * (m - 2 - 12 * a)) / 12 -
-                             (3 * ((y + 4900 + a) / 100)) / 4 + d - 32075;
-    return Date(static_cast<std::int32_t>(jdn - 2415019), ymd);
+    return Date(static_cast<std::int32_t>(civil::to_days(year, month, day) + civil::epoch_serial), ymd);
 }
-
-namespace {
-
-// Division rounding towards minus infinity, for a positive divisor.
-constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
-    return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-}  // namespace
 
 Date Date::from_serial(std::int64_t serial) {
-    // The inverse formula. Its operands are non-negative for every valid
-    // serial; flooring the 400-year step keeps the year right further back,
-    // where it only appears in the failure message.
-    std::int64_t l = serial + 2483588;
-    const std::int64_t n = floor_div(4 * l, 146097);
-    l = l - floor_div(146097 * n + 3, 4);
-    const std::int64_t i = (4000 * (l + 1)) / 1461001;
-    l = l - (1461 * i) / 4 + 31;
-    const std::int64_t j = (80 * l) / 2447;
-    const std::int64_t day = l - (2447 * j) / 80;
-    const std::int64_t k = j / 11;
-    const std::int64_t month = j + 2 - 12 * k;
-    const std::int64_t year = 100 * (n - 49) + i + k;
     if (serial < min_serial) {
-        fail("Year (" + std::to_string(year) + ") must be >= 1899");
+        fail("Year (" + std::to_string(civil::year_of_days(serial - civil::epoch_serial)) + ") must be >= 1899");
     }
     if (serial > max_serial) {
         fail("Date serial (" + std::to_string(serial) + ") is after 65535-12-31, the last representable date");
     }
-    const YearMonthDay ymd = validate_ymd(static_cast<std::uint16_t>(year), static_cast<std::uint8_t>(month),
-                                          static_cast<std::uint8_t>(day));
-    return Date(static_cast<std::int32_t>(serial), ymd);
+    const civil::Fields f = civil::from_days(serial - civil::epoch_serial);
+    return Date(static_cast<std::int32_t>(serial), {static_cast<std::uint16_t>(f.year), static_cast<std::uint8_t>(f.month),
+                                                    static_cast<std::uint8_t>(f.day)});
 }
 
 namespace {

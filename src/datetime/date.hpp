@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/civil.hpp"
+
 namespace quill {
 
 struct YearMonthDay {
@@ -20,10 +22,7 @@ std::uint8_t days_in_month(std::uint16_t year, std::uint8_t month);
 // Throws Error with the first failed rule's message.
 YearMonthDay validate_ymd(std::uint16_t year, std::uint8_t month, std::uint8_t day);
 // Monday = 0 ... Sunday = 6. Inline: calendars ask it of every date they see.
-inline int weekday_index(std::int32_t serial) noexcept {
-    const std::int64_t r = (static_cast<std::int64_t>(serial) - 2) % 7;
-    return static_cast<int>(r < 0 ? r + 7 : r);
-}
+inline int weekday_index(std::int32_t serial) noexcept { return static_cast<int>(civil::weekday_of_serial(serial)); }
 
 class Date {
 public:

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "datetime/date.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 
@@ -69,10 +69,8 @@ PyObject* weekday(const DateArray& dates) {
     const std::int64_t* days = dates.days();
     auto* weekdays = static_cast<std::int64_t*>(PyArray_DATA(out));
     for_chunks(dates.size(), grain, [&](std::int64_t begin, std::int64_t end) {
-        // weekday_index(serial) = (serial - 2) mod 7, kept non-negative: every
-        // valid serial is above -370.
         for (std::int64_t i = begin; i < end; ++i) {
-            weekdays[i] = static_cast<std::uint32_t>(days[i] + epoch_serial + 369) % 7;
+            weekdays[i] = civil::weekday_of_serial(days[i] + epoch_serial);
         }
     });
     return finish(out);

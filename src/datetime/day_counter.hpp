@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "datetime/date.hpp"
-#include "enums/enum_traits.hpp"
+#include "core/enum_traits.hpp"
 
 namespace quill {
 

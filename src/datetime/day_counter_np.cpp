@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "datetime/day_counter.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 

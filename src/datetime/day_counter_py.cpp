@@ -2,7 +2,7 @@
 // year-fraction methods.
 #include "datetime/day_counter.hpp"
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 #include "python/enum_class.hpp"
 
 namespace quill::py {

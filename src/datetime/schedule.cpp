@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 
@@ -22,20 +22,13 @@ std::uint8_t week_mask_of(const CalendarRule& rule) {
 std::string date_text(std::int64_t serial) { return Date::from_serial(serial).to_string(); }
 
 // Days to the month's last day for each day of a 400-year cycle from
-// 0000-03-01, by the era arithmetic of proleptic Gregorian dates.
+// 0000-03-01 (civil day -719468).
 const std::uint8_t* month_end_table() {
     static const std::vector<std::uint8_t> table = [] {
         std::vector<std::uint8_t> t(146097);
-        static constexpr std::uint8_t lengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-        for (std::uint32_t doe = 0; doe < 146097; ++doe) {
-            const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-            const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-            const std::uint32_t mp = (5 * doy + 2) / 153;  // March is 0
-            const std::uint32_t day = doy - (153 * mp + 2) / 5 + 1;
-            const std::uint32_t month = mp < 10 ? mp + 3 : mp - 9;
-            const std::uint32_t year = yoe + (month <= 2 ? 1 : 0);
-            const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-            t[doe] = static_cast<std::uint8_t>(lengths[month - 1] + (month == 2 && leap ? 1u : 0u) - day);
+        for (std::int64_t doe = 0; doe < 146097; ++doe) {
+            const civil::Fields f = civil::from_days(doe - 719468);
+            t[static_cast<std::size_t>(doe)] = static_cast<std::uint8_t>(civil::month_length(f.year, f.month) - f.day);
         }
         return t;
     }();

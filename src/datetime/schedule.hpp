@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/civil.hpp"
 #include "datetime/calendar.hpp"
 #include "datetime/date.hpp"
 #include "datetime/tenor.hpp"
@@ -76,9 +77,9 @@ private:
     std::int64_t adjust_days_as(const std::int64_t* in, std::int64_t* out, std::int64_t n, std::int64_t offset,
                                 std::int64_t skip) const;
 
-    // (serial - 2) mod 7, Monday 0, for every serial from 698 days before
-    // 1899-12-30 on: the searches step a few days past the range's ends.
-    static unsigned weekday(std::int64_t serial) noexcept { return static_cast<std::uint32_t>(serial + 698) % 7; }
+    // The searches step a few days past the range's ends, where the weekday
+    // rule still holds.
+    static unsigned weekday(std::int64_t serial) noexcept { return civil::weekday_of_serial(serial); }
     bool is_holiday(std::int64_t serial) const noexcept {
         const auto offset = static_cast<std::uint64_t>(serial - first_holiday_);
         return offset < span_ && ((holidays_[offset >> 6] >> (offset & 63)) & 1u) != 0;

@@ -9,7 +9,7 @@
 #include "datetime/calendar.hpp"
 #include "datetime/schedule.hpp"
 #include "datetime/tenor.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "datetime/tenor.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 
@@ -109,7 +109,7 @@ inline std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
             break;
         case TenorUnit::M:
         case TenorUnit::Y: {
-            const Civil c = civil_from_days(days);
+            const civil::Fields c = from_days(days);
             std::int64_t year = c.year;
             std::int64_t month = c.month;
             if (t.unit == TenorUnit::M) {
@@ -126,7 +126,7 @@ inline std::int64_t shifted(std::int64_t days, Tenor t) noexcept {
             }
             if (year < 1899 || year > 65535) return nat;
             const auto m = static_cast<unsigned>(month);
-            r = days_from_civil(year, m, std::min(c.day, month_length(year, m)));
+            r = to_days(year, m, std::min(c.day, month_length(year, m)));
             break;
         }
         default:

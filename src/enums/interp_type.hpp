@@ -1,6 +1,6 @@
 #pragma once
 
-#include "enums/enum_traits.hpp"
+#include "core/enum_traits.hpp"
 
 namespace quill {
 

@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 

@@ -1,6 +1,6 @@
 // Array form of Interpolator.interpolate.
 #include "maths/interpolator.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 

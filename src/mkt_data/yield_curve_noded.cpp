@@ -3,8 +3,8 @@
 #include <string>
 
 #include "enums/extrap_type.hpp"
-#include "errors.hpp"
-#include "float_text.hpp"
+#include "core/errors.hpp"
+#include "core/float_text.hpp"
 
 namespace quill {
 namespace {

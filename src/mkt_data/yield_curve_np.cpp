@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "mkt_data/yield_curve.hpp"
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "python/ref.hpp"
 

@@ -27,8 +27,8 @@
 #include <utility>
 #include <vector>
 
-#include "enums/enum_traits.hpp"
-#include "errors.hpp"
+#include "core/enum_traits.hpp"
+#include "core/errors.hpp"
 #include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
 #include "numpy/threads.hpp"

@@ -4,7 +4,7 @@
 // result bit for bit. A NaT date gives NaN in every output.
 #include <limits>
 
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
 #include "pricers/black_scholes.hpp"
 #include "python/ref.hpp"

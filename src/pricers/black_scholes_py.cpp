@@ -3,7 +3,7 @@
 #include "pricers/black_scholes.hpp"
 
 #include "datetime/date.hpp"
-#include "float_text.hpp"
+#include "core/float_text.hpp"
 #include "python/binding.hpp"
 
 namespace quill::py {

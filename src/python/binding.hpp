@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 #include "python/classes.hpp"
 #include "python/signature.hpp"
 

@@ -40,6 +40,27 @@ struct Obj {
     T value;
 };
 
+// The scalar module's classes, in registration order: the one list from which
+// both modules' start-ups are made. X(type, name).
+#define QUILL_SCALAR_CLASSES(X)                         \
+    X(quill::Calendar, "Calendar")                      \
+    X(quill::YearMonthDay, "YearMonthDay")              \
+    X(quill::Date, "Date")                              \
+    X(quill::DayCounter, "DayCounter")                  \
+    X(quill::Tenor, "Tenor")                            \
+    X(quill::BlackScholesMetrics, "BlackScholesMetrics") \
+    X(quill::BlackScholes, "BlackScholes")              \
+    X(quill::Interpolator, "Interpolator")              \
+    X(quill::YieldCurve, "YieldCurve")                  \
+    X(quill::BusDayAdj, "BusDayAdj")                    \
+    X(quill::ExtrapType, "ExtrapType")                  \
+    X(quill::InterpType, "InterpType")                  \
+    X(quill::StubType, "StubType")                      \
+    X(quill::TenorUnit, "TenorUnit")                    \
+    X(quill::PutCallFlag, "PutCallFlag")                \
+    X(quill::PayerReceiverFlag, "PayerReceiverFlag")    \
+    X(quill::Weekday, "Weekday")
+
 #define QUILL_CLASS(T, NAME)                                              \
     template <>                                                            \
     struct PyClass<T> {                                                    \
@@ -49,23 +70,7 @@ struct Obj {
         static PyTypeObject* get() { return type ? type : create(); }     \
     };
 
-QUILL_CLASS(quill::Calendar, "Calendar")
-QUILL_CLASS(quill::YearMonthDay, "YearMonthDay")
-QUILL_CLASS(quill::Date, "Date")
-QUILL_CLASS(quill::DayCounter, "DayCounter")
-QUILL_CLASS(quill::Tenor, "Tenor")
-QUILL_CLASS(quill::BlackScholesMetrics, "BlackScholesMetrics")
-QUILL_CLASS(quill::BlackScholes, "BlackScholes")
-QUILL_CLASS(quill::Interpolator, "Interpolator")
-QUILL_CLASS(quill::YieldCurve, "YieldCurve")
-QUILL_CLASS(quill::BusDayAdj, "BusDayAdj")
-QUILL_CLASS(quill::ExtrapType, "ExtrapType")
-QUILL_CLASS(quill::InterpType, "InterpType")
-QUILL_CLASS(quill::StubType, "StubType")
-QUILL_CLASS(quill::TenorUnit, "TenorUnit")
-QUILL_CLASS(quill::PutCallFlag, "PutCallFlag")
-QUILL_CLASS(quill::PayerReceiverFlag, "PayerReceiverFlag")
-QUILL_CLASS(quill::Weekday, "Weekday")
+QUILL_SCALAR_CLASSES(QUILL_CLASS)
 
 #undef QUILL_CLASS
 

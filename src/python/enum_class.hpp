@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "enums/enum_traits.hpp"
+#include "core/enum_traits.hpp"
 #include "python/binding.hpp"
 
 namespace quill::py {

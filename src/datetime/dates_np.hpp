@@ -19,58 +19,28 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/civil.hpp"
 #include "datetime/date.hpp"
-#include "errors.hpp"
+#include "core/errors.hpp"
 #include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
 #include "numpy/threads.hpp"
+#include "numpy/twins.hpp"
 #include "python/binding.hpp"
 
 namespace quill::np {
 
 inline constexpr std::int64_t nat = std::numeric_limits<std::int64_t>::min();  // NumPy's NaT
-inline constexpr std::int64_t epoch_serial = 25569;                           // serial of 1970-01-01
+inline constexpr std::int64_t epoch_serial = civil::epoch_serial;
 inline constexpr std::int64_t min_days = Date::min_serial - epoch_serial;
 inline constexpr std::int64_t max_days = Date::max_serial - epoch_serial;
 
 // ---------------------------------------------------------------- calendar arithmetic
 
-struct Civil {
-    std::int64_t year;
-    unsigned month, day;
-};
-
-// Proleptic Gregorian days since 1970-01-01 <-> fields, for any day of
-// 1899..65535 (H. Hinnant's era arithmetic, unsigned within that range).
-inline Civil civil_from_days(std::int64_t days) noexcept {
-    const auto z = static_cast<std::uint32_t>(days + 719468);
-    const std::uint32_t era = z / 146097;
-    const std::uint32_t doe = z - era * 146097;
-    const std::uint32_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::uint32_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::uint32_t mp = (5 * doy + 2) / 153;
-    const std::uint32_t d = doy - (153 * mp + 2) / 5 + 1;
-    const std::uint32_t m = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<std::int64_t>(yoe + era * 400 + (m <= 2 ? 1 : 0)), m, d};
-}
-
-inline std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) noexcept {
-    const auto y = static_cast<std::uint32_t>(year - (month <= 2 ? 1 : 0));
-    const std::uint32_t era = y / 400;
-    const std::uint32_t yoe = y - era * 400;
-    const std::uint32_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const std::uint32_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
-}
-
-inline unsigned month_length(std::int64_t year, unsigned month) noexcept {
-    if (month != 2) return 30 + ((month + (month >> 3)) & 1);  // 31 for Jan, Mar, May, Jul, Aug, Oct, Dec
-    const auto y = static_cast<std::uint32_t>(year);
-    return y % 4 == 0 && (y % 100 != 0 || y % 400 == 0) ? 29 : 28;
-}
-
-// The year of any day NumPy can hold (for messages about dates out of range).
-std::int64_t year_of_days(std::int64_t days) noexcept;
+using civil::from_days;
+using civil::month_length;
+using civil::to_days;
+using civil::year_of_days;
 
 // The library's Date of a valid day.
 inline Date date_of_days(std::int64_t days) { return Date::from_serial(days + epoch_serial); }
@@ -161,9 +131,6 @@ bool day_span(const std::int64_t* days, npy_intp n, std::int64_t& first, std::in
 PyArrayObject* new_days(const std::vector<npy_intp>& shape);  // datetime64[D]
 PyArrayObject* new_array(const std::vector<npy_intp>& shape, int type);
 PyObject* finish(PyArrayObject* result);
-
-// Adds module functions (a {nullptr}-terminated table) to the module.
-bool add_functions(PyObject* module, PyMethodDef* defs);
 
 // The datetime64[D] dtype (a borrowed reference, made once).
 PyArray_Descr* days_descr();

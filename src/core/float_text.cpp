@@ -1,10 +1,10 @@
-#include "float_text.hpp"
+#include "core/float_text.hpp"
 
 #include <charconv>
 #include <cmath>
 #include <string_view>
 
-#include "errors.hpp"
+#include "core/errors.hpp"
 
 namespace quill {
 

@@ -1,4 +1,4 @@
-#include "numpy/dates.hpp"
+#include "datetime/dates_np.hpp"
 
 #include <datetime.h>
 
@@ -12,17 +12,6 @@
 namespace quill::np {
 
 // ---------------------------------------------------------------- calendar arithmetic
-
-std::int64_t year_of_days(std::int64_t days) noexcept {
-    // The same era arithmetic, signed and wide enough for any int64 day.
-    const __int128 z = static_cast<__int128>(days) + 719468;
-    const __int128 era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<std::int64_t>(z - era * 146097);
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    return static_cast<std::int64_t>(era * 400) + yoe + (mp >= 10 ? 1 : 0);
-}
 
 // ---------------------------------------------------------------- errors
 
@@ -67,15 +56,6 @@ PyArrayObject* new_array(const std::vector<npy_intp>& shape, int type) {
 }
 
 PyObject* finish(PyArrayObject* result) { return PyArray_Return(result); }
-
-bool add_functions(PyObject* module, PyMethodDef* defs) {
-    py::Ref name(PyModule_GetNameObject(module));
-    if (!name) return false;
-    for (PyMethodDef* def = defs; def->ml_name != nullptr; ++def) {
-        if (!add_new(module, def->ml_name, PyCMethod_New(def, module, name.get(), nullptr))) return false;
-    }
-    return true;
-}
 
 bool day_span(const std::int64_t* days, npy_intp n, std::int64_t& first, std::int64_t& last) {
     std::mutex m;
@@ -208,7 +188,7 @@ Item item_days(PyObject* o, std::int64_t& days) {
             return Item::ok;
         }
         // datetime.date years run from 1; datetimes (and Timestamps) keep their own day.
-        days = days_from_civil(PyDateTime_GET_YEAR(o), static_cast<unsigned>(PyDateTime_GET_MONTH(o)),
+        days = to_days(PyDateTime_GET_YEAR(o), static_cast<unsigned>(PyDateTime_GET_MONTH(o)),
                                static_cast<unsigned>(PyDateTime_GET_DAY(o)));
         return days < min_days ? Item::out_of_range : Item::ok;
     }

@@ -1,4 +1,4 @@
-// The array module's entry point. It runs on the library compiled into the
+// The array module's entry point, beside the scalar module's. It runs on the library compiled into the
 // scalar module's build, and reads that module's objects directly: start-up
 // takes the scalar module's classes and its internal-failure class, and
 // refuses to import when the two modules do not come from one build.
@@ -34,52 +34,31 @@ namespace quill::py {
 
 // The scalar module's classes, taken at start-up; the array module never
 // creates a class of its own.
-#define QUILL_BORROWED_CLASS(T)                                                                 \
+#define QUILL_BORROWED_CLASS(T, NAME)                                                           \
     PyTypeObject* PyClass<T>::create() {                                                        \
         PyErr_SetString(PyExc_ImportError, "quillander_numpy: quillander is not initialised"); \
         return nullptr;                                                                          \
     }
-QUILL_BORROWED_CLASS(quill::Calendar)
-QUILL_BORROWED_CLASS(quill::YearMonthDay)
-QUILL_BORROWED_CLASS(quill::Date)
-QUILL_BORROWED_CLASS(quill::DayCounter)
-QUILL_BORROWED_CLASS(quill::Tenor)
-QUILL_BORROWED_CLASS(quill::BlackScholesMetrics)
-QUILL_BORROWED_CLASS(quill::BlackScholes)
-QUILL_BORROWED_CLASS(quill::Interpolator)
-QUILL_BORROWED_CLASS(quill::YieldCurve)
-QUILL_BORROWED_CLASS(quill::BusDayAdj)
-QUILL_BORROWED_CLASS(quill::ExtrapType)
-QUILL_BORROWED_CLASS(quill::InterpType)
-QUILL_BORROWED_CLASS(quill::StubType)
-QUILL_BORROWED_CLASS(quill::TenorUnit)
-QUILL_BORROWED_CLASS(quill::PutCallFlag)
-QUILL_BORROWED_CLASS(quill::PayerReceiverFlag)
-QUILL_BORROWED_CLASS(quill::Weekday)
+QUILL_SCALAR_CLASSES(QUILL_BORROWED_CLASS)
 #undef QUILL_BORROWED_CLASS
 
 }  // namespace quill::py
 
 namespace quill::np {
 
-bool add(PyObject* module, const char* name, PyObject* value) {
-    if (value == nullptr) return false;
-    py::Ref all(PyObject_GetAttrString(module, "__all__"));
-    if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-        PyErr_Clear();
-        py::Ref fresh(PyList_New(0));
-        if (!fresh || PyObject_SetAttrString(module, "__all__", fresh.get()) < 0) return false;
-        return add(module, name, value);
-    }
-    py::Ref text(PyUnicode_FromString(name));
-    return text && PyList_Append(all.get(), text.get()) == 0 && PyObject_SetAttr(module, text.get(), value) == 0;
-}
-
-bool add_new(PyObject* module, const char* name, PyObject* value) {
-    py::Ref owned(value);
-    return add(module, name, value);
-}
+// Each domain adds its array twins, in registration order.
+bool add_maths_twins(PyObject* module);
+bool add_black_scholes_twins(PyObject* module);
+bool add_implied_vol_twins(PyObject* module);
+bool add_date_twins(PyObject* module);
+bool add_tenor_twins(PyObject* module);
+bool add_calendar_twins(PyObject* module);
+bool add_day_counter_twins(PyObject* module);
+bool add_interpolator_twins(PyObject* module);
+bool add_yield_curve_twins(PyObject* module);
+// After add_black_scholes_twins: the dated forms call the plain ones.
+bool add_black_scholes_dates_twins(PyObject* module);
+bool add_schedule_twins(PyObject* module);
 
 namespace {
 
@@ -117,14 +96,11 @@ bool borrow_class(PyObject* scalar_module) {
 }
 
 bool borrow_classes(PyObject* q) {
-    return borrow_class<quill::Calendar>(q) && borrow_class<quill::YearMonthDay>(q) && borrow_class<quill::Date>(q) &&
-           borrow_class<quill::DayCounter>(q) && borrow_class<quill::Tenor>(q) &&
-           borrow_class<quill::BlackScholesMetrics>(q) && borrow_class<quill::BlackScholes>(q) &&
-           borrow_class<quill::Interpolator>(q) && borrow_class<quill::YieldCurve>(q) &&
-           borrow_class<quill::BusDayAdj>(q) && borrow_class<quill::ExtrapType>(q) &&
-           borrow_class<quill::InterpType>(q) && borrow_class<quill::StubType>(q) &&
-           borrow_class<quill::TenorUnit>(q) && borrow_class<quill::PutCallFlag>(q) &&
-           borrow_class<quill::PayerReceiverFlag>(q) && borrow_class<quill::Weekday>(q);
+    bool ok = true;
+#define QUILL_BORROW(T, NAME) ok = ok && borrow_class<T>(q);
+    QUILL_SCALAR_CLASSES(QUILL_BORROW)
+#undef QUILL_BORROW
+    return ok;
 }
 
 // The scalar module creates its internal-failure class on the first failure
