@@ -96,6 +96,25 @@ BusinessDays::BusinessDays(const CalendarDays& content)
     for (std::size_t i = 0; i < words; ++i) ranks_[i + 1] = ranks_[i] + std::popcount(bits_[i]);
 }
 
+namespace {
+
+CalendarDays rule_days(const CalendarRule& rule, const std::vector<std::int32_t>& holidays) {
+    // A rule decides by weekday alone, so one week of answers is the whole
+    // rule. 1900-01-01, serial 2, is a Monday.
+    CalendarDays c;
+    c.weekmask = 0;
+    for (int w = 0; w < 7; ++w) {
+        if (rule.is_business_day(Date::from_serial(2 + w))) c.weekmask = static_cast<std::uint8_t>(c.weekmask | (1u << w));
+    }
+    c.holidays = holidays;
+    return c;
+}
+
+}  // namespace
+
+BusinessDays::BusinessDays(const CalendarRule& rule, const std::vector<std::int32_t>& holidays)
+    : BusinessDays(rule_days(rule, holidays)) {}
+
 // ---------------------------------------------------------------- searches
 
 std::int64_t BusinessDays::next(std::int64_t s) const noexcept {
