@@ -280,7 +280,18 @@ std::int32_t BusinessDays::advance(std::int32_t serial, std::int64_t n) const {
                " business day" + (n == 1 || n == -1 ? "" : "s");
     };
     std::int64_t s = n > 0 ? none : -none;
-    if (n < max_step && n > -max_step) s = select(n > 0 ? rank(std::int64_t{serial} + 1) + n - 1 : rank(serial) + n);
+    if (n > 0 && n <= 64) {
+        // A few steps, each to the next set bit of the bitmap.
+        std::int64_t t = serial;
+        for (std::int64_t k = 0; k < n && t != none; ++k) t = next(t + 1);
+        s = t;
+    } else if (n < 0 && n >= -64) {
+        std::int64_t t = serial;
+        for (std::int64_t k = 0; k > n && t != -none; --k) t = previous(t - 1);
+        s = t;
+    } else if (n < max_step && n > -max_step) {
+        s = select(n > 0 ? rank(std::int64_t{serial} + 1) + n - 1 : rank(serial) + n);
+    }
     if (has_range() && !covers(s)) result_outside(what(), first_covered_, last_covered_);
     if (s > Date::max_serial) fail(what() + " is after 65535-12-31, the last representable date");
     if (s < Date::min_serial) fail(what() + " is before 1899-01-01, the first valid date");
