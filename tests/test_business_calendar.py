@@ -309,3 +309,16 @@ def test_add_business_days_errors():
         "Date 65535-12-29 plus 3 business days is after 65535-12-31, the last representable date (at index 0)"
     assert panic_message(lambda: qn.add_business_days(days("2025-01-01"), -(2 ** 62), cal)).startswith(
         "Date 2025-01-01 minus 4611686018427387904 business days is before 1899-01-01")
+
+
+def test_long_runs_of_holidays_are_crossed_at_once():
+    # Every day of 2025 a holiday, and Sundays the only business weekday.
+    year = np.arange("2025-01-01", "2026-01-01", dtype="M8[D]")
+    cal = qn.BusinessCalendar("0000001", year)
+    assert qn.add_business_days(days("2024-12-31"), [1, 2], cal).tolist() == [
+        datetime.date(2026, 1, 4), datetime.date(2026, 1, 11)]
+    assert qn.add_business_days(days("2026-01-03"), -1, cal) == np.datetime64("2024-12-29")
+    assert qn.business_days_between(np.datetime64("2024-12-01"), np.datetime64("2026-02-01"), cal) == 9
+    # A million business days on from 1900: counted, not stepped.
+    far = qn.add_business_days(days("1900-01-01"), 1_000_000, qn.BusinessCalendar())
+    assert np.busday_count(np.datetime64("1900-01-01"), far[0]) == 1_000_000
