@@ -12,8 +12,11 @@ import numpy as np, quillander_numpy as qn
 rng = np.random.default_rng(7)
 dates = np.datetime64("2000-01-01", "D") + rng.integers(0, 50 * 365, 10**6)
 ends = dates + rng.integers(0, 400, 10**6)
+import quillander as q
 xnys = qn.calendar("XNYS", years=range(2000, 2052))
 numpy_xnys = xnys.to_busdaycalendar()
+three = xnys | qn.calendar("XECB", years=range(2000, 2052)) | qn.calendar("XLON", years=range(2000, 2052))
+MF = q.BusDayAdj.ModFollowing
 def thirty_360(a, b):
     ya, yb, ma, mb = a.astype("M8[Y]"), b.astype("M8[Y]"), a.astype("M8[M]"), b.astype("M8[M]")
     da, db = (a - ma).astype(np.int64) + 1, (b - mb).astype(np.int64) + 1
@@ -24,6 +27,13 @@ def thirty_360(a, b):
 """
 
 CASES = [
+    Case("qn.is_business_day(dates, XNYS), 10^6", "qn.is_business_day(dates, xnys)",
+         "np.is_busday, the same days", "np.is_busday(dates, busdaycal=numpy_xnys)", SETUP, 0.5),
+    Case("qn.adjust(dates, XNYS, ModFollowing), 10^6", "qn.adjust(dates, xnys, MF)",
+         "np.busday_offset(roll='modifiedfollowing')",
+         "np.busday_offset(dates, 0, roll='modifiedfollowing', busdaycal=numpy_xnys)", SETUP, 0.3),
+    Case("qn.is_business_day, XNYS | XECB | XLON, 10^6", "qn.is_business_day(dates, three)",
+         "qn.is_business_day, XNYS alone", "qn.is_business_day(dates, xnys)", SETUP, 1.1),
     Case("qn.add_business_days(dates, 2, XNYS), 10^6", "qn.add_business_days(dates, 2, xnys)",
          "np.busday_offset(2, roll='following')", "np.busday_offset(dates, 2, roll='following', busdaycal=numpy_xnys)",
          SETUP, 0.5),
