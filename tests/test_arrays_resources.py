@@ -1,6 +1,8 @@
-"""A loop runs with the worker threads the system lets it start, down to the
-calling thread alone, and every element keeps its bits; the thread setting
-has bounds.
+"""What the array loops take from the system. Threads: a loop runs with the
+worker threads the system lets it start, down to the calling thread alone, and
+every element keeps its bits; the thread setting has bounds. Memory: the
+large outputs' blocks, kept when freed for the next outputs, are never handed
+out twice and carry nothing over.
 
 The refusals are provoked in a fresh interpreter: by the pool's test hook
 (QUILLANDER_TEST_THREAD_STARTS=k lets k workers start and refuses the rest as
@@ -9,7 +11,9 @@ holds, which leaves no room for many 8 MB thread stacks."""
 import os
 import subprocess
 import sys
+from collections import deque
 
+import numpy as np
 import pytest
 
 import quillander_numpy as qn
@@ -116,3 +120,29 @@ def test_thread_setting_bounds(n, exc, message):
         assert qn.set_num_threads(BOUND) == previous and qn.get_num_threads() == BOUND
     finally:
         qn.set_num_threads(previous)
+
+
+def test_freed_large_outputs_serve_later_calls_never_two_arrays_at_once():
+    """Ten calls' results alive at a time, others freed in and out of order, two
+    sizes sharing one block length: no live array's memory is handed out again
+    (each keeps its own call's bits to the end), and a reused block resizes
+    like any other."""
+    live = deque(maxlen=10)
+    for k in range(16):
+        n = 600_000 - k % 2  # 4.8 MB outputs, whole 4 KB pages of the same count
+        spot = np.linspace(50.0, 150.0, n)
+        vol = 0.1 + 0.03 * k
+        got = qn.get_metrics(spot, 100.0, 0.05, 0.01, 1.0, k % 2, vol)
+        want = qn.get_metrics_ufunc(spot, 100.0, 0.05, 0.01, 1.0, k % 2, vol)  # NumPy's own allocator
+        assert all(g.tobytes() == w.tobytes() for g, w in zip(got, want))
+        live.append((got, [w.view(np.uint64).sum(dtype=np.uint64) for w in want]))
+        if k % 3 == 2:
+            del live[len(live) // 2]
+        addresses = [a.ctypes.data for result, _ in live for a in result]
+        assert len(set(addresses)) == len(addresses)
+    for result, sums in live:
+        assert [a.view(np.uint64).sum(dtype=np.uint64) for a in result] == sums
+    column = live[-1][0].vega
+    before = column.copy()
+    column.resize(column.size + 100_000, refcheck=False)
+    assert column[:before.size].tobytes() == before.tobytes()
