@@ -63,10 +63,10 @@ CASES = [
     # ufunc with NumPy's allocator. Results freed at once, and the last ten
     # calls' results kept alive (the eleventh call before the timing frees
     # the first, so every timed call meets the steady state).
-    Case("qn.get_metrics, 10^6, freed at once", "qn.get_metrics" + OPTIONS, "same, NumPy's allocator",
+    Case("qn.get_metrics, 10^6, freed at once", "qn.get_metrics" + OPTIONS, "same ufunc, NumPy's allocator",
          NUMPY_ALLOCATOR, setup("default threads"), 1.0),
     Case("qn.get_metrics, 10^6, last 10 kept alive", "kept.append(qn.get_metrics" + OPTIONS + ")",
-         "same, NumPy's allocator", f"kept.append({NUMPY_ALLOCATOR})", setup("default threads"), 1.0,
+         "same ufunc, NumPy's allocator", f"kept.append({NUMPY_ALLOCATOR})", setup("default threads"), 1.0,
          own_setup=KEEP.format("qn.get_metrics" + OPTIONS), peer_setup=KEEP.format(NUMPY_ALLOCATOR)),
     Case("qn.erf, 10^6 values (1 thread)", "qn.erf(x)", "scipy.special.erf", "erf(x)", setup("1 thread"), 1.0),
     Case("loop over BlackScholes.npv, 10^6 options", "loop()", "qn.npv (1 thread)", "qn.npv" + OPTIONS,
