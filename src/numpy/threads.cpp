@@ -67,6 +67,7 @@ struct Pool {
     int grow(int count) noexcept {
         while (workers < count) {
             try {
+                // The test hook's refusal takes the path of the system's.
                 if (starts_left == 0) throw std::system_error(EAGAIN, std::generic_category());
                 const int id = workers;
                 std::thread([this, id] { work(id); }).detach();
