@@ -404,7 +404,8 @@ _HolidayList: TypeAlias = Iterable[Any] | None
 @final
 class BusinessCalendar:
     """Which days are business days: a weekmask, holidays, worked weekend days and a covered range."""
-    def __new__(cls, weekmask: str | Sequence[bool | int] = "1111100", holidays: _HolidayList = None) -> BusinessCalendar: ...
+    def __new__(cls, weekmask: str | Sequence[bool | int] = "1111100", holidays: _HolidayList = None) -> BusinessCalendar:
+        """A calendar of numpy.busdaycalendar's arguments: the business weekdays and holidays."""
     @property
     def name(self) -> str | None:
         """The market's name (joins: "XNYS | XECB"), None for a calendar made from holidays."""
