@@ -413,3 +413,23 @@ def test_calendars_travel_to_dask_workers():
         lazy = qn.add_business_days(da.from_array(dates, chunks=1000), 2, cal, holidays=["2010-06-01"])
         got = client.compute(lazy).result()
     np.testing.assert_array_equal(got, qn.add_business_days(dates, 2, cal, ["2010-06-01"]))
+
+
+def test_end_of_month_schedules_under_target_equal_quantlib():
+    # 2013-03-28, the Thursday before Good Friday, is the last business day of
+    # March 2013 under TARGET: a month end, as QuantLib and the market take it.
+    ecb, target = qn.calendar("XECB", years=range(2000, 2041)), ql.TARGET()
+    month_ends = np.arange("2001-02", "2035-01", dtype="M8[M]").astype("M8[D]") - DAY
+    anchors = qn.adjust(month_ends, ecb, q.BusDayAdj.Preceding)
+    rng = np.random.default_rng(28)
+    conventions = [(q.BusDayAdj.ModFollowing, ql.ModifiedFollowing), (q.BusDayAdj.Following, ql.Following),
+                   (q.BusDayAdj.Preceding, ql.Preceding), (q.BusDayAdj.Unadjusted, ql.Unadjusted)]
+    for anchor in np.concatenate([days("2013-03-28"), rng.choice(anchors, 150)]):
+        end = anchor + np.timedelta64(int(rng.integers(200, 2500)), "D")
+        tenor, (adj, convention) = rng.choice(["1M", "3M", "6M", "1Y"]), conventions[rng.integers(4)]
+        ours = qn.schedule(anchor, end, str(tenor), ecb, adj, q.StubType.BackShort, True)
+        a, e = anchor.item(), end.item()
+        period = ql.Period(int(tenor[:-1]), ql.Years if tenor.endswith("Y") else ql.Months)
+        theirs = ql.Schedule(ql.Date(a.day, a.month, a.year), ql.Date(e.day, e.month, e.year), period, target,
+                             convention, convention, ql.DateGeneration.Forward, True)
+        np.testing.assert_array_equal(ours, np.array([d.ISO() for d in theirs], dtype="M8[D]"), err_msg=str(anchor))
