@@ -312,6 +312,9 @@ def test_add_business_days_errors():
         "Date 65535-12-29 plus 3 business days is after 65535-12-31, the last representable date (at index 0)"
     assert panic_message(lambda: qn.add_business_days(days("2025-01-01"), -(2 ** 62), cal)).startswith(
         "Date 2025-01-01 minus 4611686018427387904 business days is before 1899-01-01")
+    # Python ints beyond int64 reach the loop as int64's ends.
+    assert panic_message(lambda: qn.add_business_days(days("2025-01-01"), -(2 ** 70), cal)).startswith(
+        "Date 2025-01-01 minus 9223372036854775808 business days is before 1899-01-01")
 
 
 def test_long_runs_of_holidays_are_crossed_at_once():

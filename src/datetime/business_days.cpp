@@ -276,8 +276,10 @@ std::int32_t BusinessDays::advance(std::int32_t serial, std::int64_t n) const {
     if (n == 0) return following(serial);
     check(serial);
     const auto what = [&] {
-        return "Date " + date_text(serial) + (n > 0 ? " plus " : " minus ") + std::to_string(n > 0 ? n : -n) +
-               " business day" + (n == 1 || n == -1 ? "" : "s");
+        // The magnitude unsigned: -n overflows for the smallest int64.
+        const std::uint64_t magnitude = n > 0 ? static_cast<std::uint64_t>(n) : 0 - static_cast<std::uint64_t>(n);
+        return "Date " + date_text(serial) + (n > 0 ? " plus " : " minus ") + std::to_string(magnitude) +
+               " business day" + (magnitude == 1 ? "" : "s");
     };
     std::int64_t s = n > 0 ? none : -none;
     if (n > 0 && n <= 64) {
