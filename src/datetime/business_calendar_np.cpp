@@ -382,7 +382,7 @@ std::vector<std::int32_t> serials_of(PyObject* bytes, const char* what) {
         throw Error(std::string("BusinessCalendar state: ") + what + " must be bytes of 32-bit serials");
     }
     std::vector<std::int32_t> v(static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)) / sizeof(std::int32_t));
-    std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(std::int32_t));
+    if (!v.empty()) std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(std::int32_t));
     return v;
 }
 
