@@ -35,7 +35,7 @@ bool day_span(Column<std::int64_t> days, std::int64_t n, std::int64_t& first, st
     first = std::numeric_limits<std::int64_t>::max();
     last = std::numeric_limits<std::int64_t>::min();
     if (days.broadcast()) n = std::min<std::int64_t>(n, 1);
-    parallel_for(n, 65536, [&](std::int64_t begin, std::int64_t end) {
+    over_range(n, 65536, [&](std::int64_t begin, std::int64_t end) {
         std::int64_t lo = std::numeric_limits<std::int64_t>::max(), hi = std::numeric_limits<std::int64_t>::min();
         if (days.contiguous()) {
             const std::int64_t* d = days.ptr();

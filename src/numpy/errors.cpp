@@ -102,6 +102,11 @@ void FirstError::raise(const std::vector<npy_intp>& shape) {
     raise_at(kind_, message_, index_, shape);
 }
 
+std::int64_t& loop_position() noexcept {
+    thread_local std::int64_t position = 0;
+    return position;
+}
+
 PendingIndex& pending_index() noexcept {
     thread_local PendingIndex record;
     return record;

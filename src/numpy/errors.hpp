@@ -71,6 +71,11 @@ struct PendingIndex {
     std::int64_t flat = 0;
 };
 PendingIndex& pending_index() noexcept;
+// Where the next loop call of a twin's ufunc starts in NumPy's walk of the
+// elements: reset by the twin's wrapper before its call, advanced by each
+// loop call (NumPy calls a ufunc's loops one after another on the calling
+// thread).
+std::int64_t& loop_position() noexcept;
 // Appends the pending index, unravelled over `shape`, to the message of the
 // raised exception (same class) and clears the record; no-op without one.
 void append_pending_index(const std::vector<npy_intp>& shape);

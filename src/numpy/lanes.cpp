@@ -349,7 +349,7 @@ void datetime_days(const Operand& op, Prepared& out) {
     if (num == 1 && den <= std::numeric_limits<std::int64_t>::max()) {
         // The common case (pandas' nanoseconds): a floor division by a constant.
         const auto d = static_cast<std::int64_t>(den);
-        parallel_for(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
+        over_range(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
             for (std::int64_t i = begin; i < end; ++i) {
                 std::int64_t v;
                 std::memcpy(&v, p + i * step, sizeof v);
@@ -359,7 +359,7 @@ void datetime_days(const Operand& op, Prepared& out) {
         });
         return;
     }
-    parallel_for(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
+    over_range(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i) {
             std::int64_t v;
             std::memcpy(&v, p + i * step, sizeof v);

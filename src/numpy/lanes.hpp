@@ -26,6 +26,7 @@
 #include "core/errors.hpp"
 #include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
+#include "numpy/threads.hpp"
 #include "python/binding.hpp"
 
 namespace quill::np {
@@ -150,6 +151,17 @@ std::int64_t first_refused(std::int64_t n, F&& check) {
     return first_refused(
         n, [](void* c, std::int64_t b, std::int64_t e) { return (*static_cast<std::remove_reference_t<F>*>(c))(b, e); },
         &check);
+}
+
+// body(begin, end) over [0, n): on the worker threads when there are at least
+// two grains of work, else at once on this thread (no thread is asked).
+template <class F>
+void over_range(std::int64_t n, std::int64_t grain, F&& body) {
+    if (n < 2 * grain) {
+        if (n > 0) body(std::int64_t{0}, n);
+        return;
+    }
+    parallel_for(n, grain, std::forward<F>(body));
 }
 
 // ---------------------------------------------------------------- lanes

@@ -38,14 +38,16 @@ bool ensure_loop(PyObject* ufunc, const char* name, int nin, int nout, PyArray_D
     for (const auto& k : known) {
         if (k == key) return true;
     }
-    bool objects = false;
-    for (int k = 0; k < nin; ++k) objects = objects || dtypes[k] == &PyArray_ObjectDType;
-    PyType_Slot spec_slots[] = {
-        {NPY_METH_resolve_descriptors, reinterpret_cast<void*>(slots.resolve)},
-        {NPY_METH_get_loop, reinterpret_cast<void*>(slots.get_loop)},
-        {NPY_METH_strided_loop, reinterpret_cast<void*>(slots.loop)},
-        {0, nullptr},
-    };
+    bool objects = false, datetimes = false;
+    for (int k = 0; k < nin + nout; ++k) {
+        objects = objects || (k < nin && dtypes[k] == &PyArray_ObjectDType);
+        datetimes = datetimes || dtypes[k] == &PyArray_DatetimeDType;
+    }
+    PyType_Slot spec_slots[4] = {};
+    int used = 0;
+    spec_slots[used++] = {NPY_METH_strided_loop, reinterpret_cast<void*>(slots.loop)};
+    if (datetimes) spec_slots[used++] = {NPY_METH_resolve_descriptors, reinterpret_cast<void*>(slots.resolve)};
+    if (slots.get_loop != nullptr) spec_slots[used++] = {NPY_METH_get_loop, reinterpret_cast<void*>(slots.get_loop)};
     // Objects are read with the interpreter lock held; plain values never need it.
     const auto flags = static_cast<NPY_ARRAYMETHOD_FLAGS>(NPY_METH_NO_FLOATINGPOINT_ERRORS |
                                                           (objects ? NPY_METH_REQUIRES_PYAPI : 0));

@@ -346,7 +346,8 @@ struct Kernel {
     static int loop(PyArrayMethod_Context* context, char* const* data, const npy_intp* dims, const npy_intp* steps,
                     NpyAuxData* aux) {
         const npy_intp n = dims[0];
-        auto* position = aux != nullptr ? &reinterpret_cast<LoopData*>(aux)->position : nullptr;
+        (void)aux;
+        std::int64_t* position = Mask ? &loop_position() : nullptr;
         bool objects = false;
         for (int k = 0; k < nin; ++k) objects = objects || context->descriptors[k]->type_num == NPY_OBJECT;
         FirstError error;
@@ -378,8 +379,27 @@ struct Kernel {
         } else {
             c.masked = false;
         }
+        // An operand refused before any element is computed: the elements
+        // before it may hold a lower failing index, so they are computed,
+        // into scratch memory, leaving the outputs as they were.
+        std::vector<std::uint64_t> scratch;
+        char* scratch_data[nout > 0 ? nout : 1];
+        npy_intp scratch_steps[nout > 0 ? nout : 1];
+        if (error.any() && limit > 0) {
+            try {
+                scratch.assign(static_cast<std::size_t>(limit) * nout, 0);
+            } catch (const std::bad_alloc&) {
+                limit = 0;
+            }
+            for (int k = 0; k < nout && limit > 0; ++k) {
+                scratch_data[k] = reinterpret_cast<char*>(scratch.data() + static_cast<std::size_t>(k) * limit);
+                scratch_steps[k] = 8;
+            }
+            c.view.outs = Outs{scratch_data, scratch_steps};
+        }
         bool same = false;
-        const bool overlap = overlapping(c.view.in_data, c.view.in_step, nargs, data + nin, steps + nin, nout, limit, &same);
+        const bool overlap = overlapping(c.view.in_data, c.view.in_step, nargs, c.view.outs.data, c.view.outs.steps,
+                                         nout, limit, &same);
         compute(c, limit, overlap, objects);
         if (error.any()) {
             if (position != nullptr) pending_index() = {true, *position + error.first()};
@@ -422,7 +442,11 @@ struct Kernel {
         // a loop running forwards, element by element, reads each input before
         // it is overwritten (an output just behind its input, say). Chunks on
         // other threads would not keep that order: such a loop runs in one.
-        run_chunks(limit, overlap ? limit : Grain, &chunk, &c);
+        if (overlap || limit < 2 * Grain) {
+            chunk(&c, 0, limit);  // one chunk: no thread is asked
+            return;
+        }
+        run_chunks(limit, Grain, &chunk, &c);
     }
 
     // ------------------------------------------------------------ registration
@@ -482,7 +506,9 @@ struct Kernel {
         if (!choose_all(op_dtypes, signature, chosen, std::make_index_sequence<nargs>{})) return -1;
         if constexpr (Mask) chosen[nargs] = MaskLane::choose(op_dtypes[nargs]);
         for (int k = 0; k < nout; ++k) chosen[nin + k] = Out<R>::dtype(k);
-        static constexpr LoopSlots slots{&resolve, &get_loop, &loop};
+        // Raw ufuncs name no index: NumPy's own loop lookup serves them. The
+        // descriptors are NumPy's defaults unless a datetime64 unit is kept.
+        static constexpr LoopSlots slots{&resolve, nullptr, &loop};
         if (!ensure_loop(ufunc, S.name.data(), nin, nout, chosen, slots)) return -1;
         for (int k = 0; k < nops; ++k) new_dtypes[k] = NPY_DT_NewRef(chosen[k]);
         return 0;
