@@ -309,6 +309,19 @@ def test_datetime64_of_every_unit_floored_to_days(unit):
     np.testing.assert_array_equal(qn.add_tenor(many, "1M"), qn.add_tenor(np.repeat(days, 5000), "1M"))
 
 
+@pytest.mark.parametrize("unit, out", [("D", "D"), ("W", "D"), ("M", "D"), ("h", "s"), ("s", "s"), ("ns", "s")])
+def test_dates_out_in_days_or_in_seconds_after_a_finer_unit(unit, out):
+    days = DAYS.astype(f"M8[{unit}]")
+    for got in (qn.add_tenor(days, "1M"), qn.from_int(qn.to_int(days)) if unit == "D" else qn.add_tenor(days, "0D")):
+        assert got.dtype == np.dtype(f"M8[{out}]")
+    np.testing.assert_array_equal(qn.add_tenor(days, "1M"), qn.add_tenor(days.astype("M8[D]"), "1M"))
+    assert qn.to_datetime64(days).dtype == np.dtype("M8[D]")  # always days
+    assert qn.add_tenor(days.astype(object) if unit == "D" else list(qn.to_dates(days)), "1M").dtype == np.dtype("M8[D]")
+    # pandas holds seconds as they are: no conversion of the result.
+    column = pd.Series(days.astype("M8[ns]"))
+    assert qn.add_tenor(column, "3M").dtype == np.dtype("M8[s]")
+
+
 # ---------------------------------------------------------------- integers
 
 

@@ -14,7 +14,7 @@ namespace {
 
 Serial serial_of(Date d) { return {d.serial()}; }
 Date date_of_serial(SerialDate s) { return s.date; }
-Date same_date(Date d) { return d; }
+Days same_date(Date d) { return {d}; }
 Weekday weekday_of(Date d) { return static_cast<Weekday>(d.weekday()); }
 
 }  // namespace

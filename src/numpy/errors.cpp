@@ -149,11 +149,6 @@ std::string dtype_not(std::string_view dtype, std::string_view target) {
     return out.append(dtype).append(" cannot be converted to '").append(target).append("'");
 }
 
-std::string dtype_not_integer(std::string_view dtype) {
-    std::string out("'ndarray' object of dtype ");
-    return out.append(dtype).append(" cannot be interpreted as an integer");
-}
-
 std::string enum_value(std::string_view name, std::string_view value, std::string_view variants) {
     std::string out(name);
     return out.append(" (").append(value).append(") must be ").append(variants);

@@ -88,8 +88,6 @@ namespace message {
 std::string argument(std::string_view name, std::string_view what);
 // "'ndarray' object of dtype int64 cannot be converted to 'Date'"
 std::string dtype_not(std::string_view dtype, std::string_view target);
-// "'ndarray' object of dtype float64 cannot be interpreted as an integer"
-std::string dtype_not_integer(std::string_view dtype);
 // "pc_flag (2) must be 0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
 std::string enum_value(std::string_view name, std::string_view value, std::string_view variants);
 // "Cannot convert NaT to a serial"

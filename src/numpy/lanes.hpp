@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -76,7 +77,7 @@ struct OutColumn {
 struct Prepared {
     const char* data = nullptr;
     npy_intp step = 0;
-    std::vector<std::uint64_t> store;  // 8-byte aligned
+    std::unique_ptr<std::uint64_t[]> store;  // 8-byte aligned, not zeroed
 
     void in_place(const Operand& op) noexcept {
         data = op.data;
@@ -87,10 +88,10 @@ struct Prepared {
     T* converted(const Operand& op) {
         static_assert(alignof(T) <= alignof(std::uint64_t) && std::is_trivially_copyable_v<T>);
         const npy_intp count = op.step == 0 ? std::min<npy_intp>(op.n, 1) : op.n;
-        store.assign((static_cast<std::size_t>(count) * sizeof(T) + 7) / 8 + 1, 0);
-        data = reinterpret_cast<const char*>(store.data());
+        store.reset(new std::uint64_t[(static_cast<std::size_t>(count) * sizeof(T) + 7) / 8 + 1]);
+        data = reinterpret_cast<const char*>(store.get());
         step = op.step == 0 ? 0 : static_cast<npy_intp>(sizeof(T));
-        return reinterpret_cast<T*>(store.data());
+        return reinterpret_cast<T*>(store.get());
     }
     template <class T>
     Column<T> column() const noexcept {
@@ -110,8 +111,6 @@ enum class Given {
     python_int, python_float, python_complex, other
 };
 Given classify(PyArray_DTypeMeta* dtype) noexcept;
-// The text NumPy gives a dtype ("int64", "<U3"), of the DType's default instance.
-std::string dtype_text(PyArray_DTypeMeta* dtype);
 
 // Converts the raised Python exception into element i's error, the argument
 // named as the scalar binding names it; always false.
