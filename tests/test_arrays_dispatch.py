@@ -265,6 +265,18 @@ def test_bound_by_name_as_the_scalar_method(name):
     assert pickle.loads(pickle.dumps(getattr(qn, name))) is getattr(qn, name)
 
 
+# One value of each argument: a NumPy scalar out, the same bits as the array
+# call's element, whatever kind of number or date each is given as.
+@pytest.mark.parametrize("flag", [1, 1.0, True, np.int64(1), np.float64(1.0), np.uint8(1), q.PutCallFlag.Call])
+@pytest.mark.parametrize("expiry", [TODAY + 30, np.datetime64("2024-02-14"), "array"])
+def test_single_values_give_the_element_of_the_array_call(flag, expiry):
+    dates = np.array([np.datetime64("2024-02-14")] * 2)
+    whole = qn.npv_with_dates(np.array([101.0, 99.0]), 100.0, 0.03, 0.01, TODAY, dates, np.array([1, 1]), 0.2)
+    one = qn.npv_with_dates(101.0, 100.0, 0.03, 0.01, TODAY, dates[:1] if expiry == "array" else expiry, flag, 0.2)
+    assert type(one) is (np.ndarray if expiry == "array" else np.float64)
+    assert_same(np.asarray(one).ravel()[0], whole[0])
+
+
 # ---------------------------------------------------------------- receivers and dates as objects
 
 

@@ -225,6 +225,8 @@ struct Lane<E> {
         return EnumLaneBase::prepare(op, out, name, static_cast<std::int64_t>(variant_count<E>()), variants, &instance,
                                      EnumTraits<E>::name, err);
     }
+    // A float given alone is read as a float64 array would be, not as an object.
+    static bool direct(PyObject* o) noexcept { return !PyFloat_Check(o); }
     static bool instance(PyObject* o, std::int64_t& v) noexcept {
         PyTypeObject* type = py::PyClass<E>::type;
         if (type == nullptr || !Py_IS_TYPE(o, type)) return false;

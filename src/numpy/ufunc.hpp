@@ -515,7 +515,8 @@ struct Kernel {
         // NumPy's own descriptors and loop lookup (a custom one costs
         // microseconds per call), but for datetime64 kept in its unit.
         static constexpr LoopSlots slots{&resolve, &loop};
-        if (!ensure_loop(ufunc, S.name.data(), nin, nout, chosen, slots)) return -1;
+        static const std::string name(S.name);
+        if (!ensure_loop(ufunc, name.c_str(), nin, nout, chosen, slots)) return -1;
         for (int k = 0; k < nops; ++k) new_dtypes[k] = NPY_DT_NewRef(chosen[k]);
         return 0;
     }

@@ -440,12 +440,17 @@ PyObject* call_twin(TwinInfo& t, PyObject* const* args, Py_ssize_t nargs, PyObje
     }
     PyObject* kw = kwargs ? kwargs.get() : nullptr;
     if (kw == nullptr && where == Py_True && t.direct != nullptr) {
+        // Python numbers and texts, and the objects the lanes read themselves;
+        // NumPy's scalars keep NumPy's reading of their dtype.
         bool all_single = true;
         for (PyObject* o : operands) {
-            all_single = all_single && (PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) ||
-                                        PyArray_IsScalar(o, Generic) || object_type(o));
+            all_single = all_single && (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || PyUnicode_CheckExact(o) ||
+                                        PyBool_Check(o) || object_type(o));
         }
-        if (all_single) return record_of(t, t.direct(operands.data()));
+        if (all_single) {
+            PyObject* result = t.direct(operands.data());
+            if (result != nullptr || PyErr_Occurred()) return record_of(t, result);
+        }
     }
     bool dask = family(where) == Family::dask, xarray = false;
     for (PyObject* o : operands) {

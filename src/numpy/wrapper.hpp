@@ -48,7 +48,8 @@ struct TwinInfo {
     bool (*prepare)(PyObject* const* params, PyObject** operands) = nullptr;  // new references
     bool (*check)(PyObject* const* operands) = nullptr;
     // The call of single objects (numbers, dates, receivers, texts), without
-    // NumPy's dispatch: the same loop over one element of each.
+    // NumPy's dispatch: the same loop over one element of each. Null without an
+    // exception when the objects must go through NumPy after all.
     PyObject* (*direct)(PyObject* const* operands) = nullptr;
 };
 
@@ -109,7 +110,22 @@ struct Wrapped {
     }
     static bool check(PyObject* const* ops) { return check_all(ops, std::make_index_sequence<K::nargs>{}); }
 
+    // Whether single objects may take the direct path: each lane reads them as
+    // NumPy's dispatch would have them read.
+    template <std::size_t... I>
+    static bool direct_all(PyObject* const* ops, std::index_sequence<I...>) {
+        return ([&] {
+            using L = typename Sig::template L<I>;
+            if constexpr (requires { L::direct(ops[I]); }) {
+                return L::direct(ops[I]);
+            } else {
+                return true;
+            }
+        }() && ...);
+    }
+
     static PyObject* direct(PyObject* const* ops) {
+        if (!direct_all(ops, std::make_index_sequence<K::nargs>{})) return nullptr;
         static PyArray_Descr* descrs[K::nops] = {};
         if (descrs[0] == nullptr) {
             for (int k = 0; k < K::nargs; ++k) descrs[k] = PyArray_DescrFromType(NPY_OBJECT);
