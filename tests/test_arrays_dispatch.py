@@ -464,3 +464,27 @@ def test_doc_signatures_show_the_ufunc_keywords():
         f = getattr(qn, name)
         assert f.__text_signature__ == "(" + ", ".join(params(name)) + ", **ufunc_kwargs)"
         assert re.match(rf"^{name}\(", f.__doc__) is None  # the signature line is not repeated in the help text
+
+
+def test_callers_on_several_threads_each_get_their_own_index():
+    """The loop position and the failing element are the calling thread's."""
+    import threading
+    n = 50_000
+    results = {}
+
+    def call(k):
+        dates = np.full(n, np.datetime64("2024-03-01"))
+        dates[1000 * k + 7] = np.datetime64("1800-01-01")
+        for _ in range(20):
+            try:
+                qn.get_df(CURVE, dates.reshape(-1, 10))
+            except ValueError as e:
+                results.setdefault(k, set()).add(str(e))
+    threads = [threading.Thread(target=call, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for k in range(4):
+        flat = 1000 * k + 7
+        assert results[k] == {f"Year (1800) must be >= 1899 (at index ({flat // 10}, {flat % 10}))"}
