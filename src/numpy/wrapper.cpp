@@ -422,8 +422,9 @@ PyObject* call_twin(TwinInfo& t, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::vector<py::Ref> owned(static_cast<std::size_t>(t.noperands));
     std::vector<PyObject*> operands(static_cast<std::size_t>(t.noperands));
     if (t.prepare != nullptr) {
-        if (!t.prepare(slots, operands.data())) return nullptr;
-        for (std::size_t k = 0; k < operands.size(); ++k) owned[k] = py::Ref(operands[k]);
+        const bool prepared = t.prepare(slots, operands.data());
+        for (std::size_t k = 0; k < operands.size(); ++k) owned[k] = py::Ref(operands[k]);  // made so far, or null
+        if (!prepared) return nullptr;
     } else {
         for (std::size_t k = 0; k < operands.size(); ++k) operands[k] = slots[k];
     }

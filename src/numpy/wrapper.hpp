@@ -23,7 +23,22 @@
 //
 // A twin whose Python parameters are not its ufunc's operands (keyword
 // arguments folded into the receiver, say) gives `prepare`, which makes the
-// operands from the bound parameters, and names the operands in `Operands`.
+// operands (new references; null where it failed) from the bound parameters
+// (absent ones hold their default), and names the operands in `Operands`:
+//
+//   bool fold(PyObject* const* params, PyObject** operands) {  // (dates, cal, adj, holidays)
+//       operands[0] = Py_NewRef(params[0]);
+//       operands[1] = make_business_calendar(params[1], params[3]);  // a receiver object
+//       operands[2] = Py_NewRef(params[2]);
+//       return operands[1] != nullptr;
+//   }
+//   add_twin<"adjust(dates, cal, bus_day_adj, holidays=None)\n--\n\n...", &adjust_one,
+//            TwinOptions{.prepare = &fold}, "adjust(dates, cal, bus_day_adj)">(m);
+//
+// A receiver class of the array module itself registers with
+// register_object_class, so that its instances travel as single objects.
+// A receiver accepted from several classes specialises Receiver<T> (lanes.hpp).
+// Defaults in the doc string are Python literals.
 #pragma once
 
 #include <cstdint>
