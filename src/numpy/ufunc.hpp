@@ -525,7 +525,9 @@ struct Kernel {
     static PyObject* make(const char* name, const char* doc) {
         PyObject* ufunc = PyUFunc_FromFuncAndData(nullptr, nullptr, nullptr, 0, nin, nout, PyUFunc_None, name, doc, 0);
         if (ufunc == nullptr) return nullptr;
-        if (!add_promoter(ufunc, nops, &promote) || !name_module(ufunc)) {
+        // A twin's own ufunc is named in the module; a module function's is
+        // hidden (it is never handed out, and its name is the function's).
+        if (!add_promoter(ufunc, nops, &promote) || (!Mask && !name_module(ufunc))) {
             Py_DECREF(ufunc);
             return nullptr;
         }
