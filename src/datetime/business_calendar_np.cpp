@@ -692,6 +692,7 @@ namespace quill::np {
 bool add_business_calendars(PyObject* module) {
     PyTypeObject* type = py::PyClass<BusinessCalendar>::get();
     if (type == nullptr || !add(module, "BusinessCalendar", reinterpret_cast<PyObject*>(type))) return false;
+    register_object_class(type);  // a receiver of the twins: one calendar is one object
     if (!add_functions(module, py::public_defs)) return false;
     py::Ref name(PyModule_GetNameObject(module));
     if (!name) return false;
