@@ -1,7 +1,7 @@
 # Type information for the quillander_numpy extension module: NumPy ufuncs
 # whose every element is the quillander scalar call's result.
 import datetime
-from typing import Any, Generic, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, overload
+from typing import Any, Generic, Iterable, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, final, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -85,6 +85,11 @@ __all__ = [
     "implied_vol",
     "adjust",
     "schedule",
+    "BusinessCalendar",
+    "calendar",
+    "add_business_days",
+    "business_days_between",
+    "year_fraction",
 ]
 
 _T = TypeVar("_T")
@@ -252,17 +257,17 @@ def add_tenor(dates: _OneDate, t: str | Tenor, **ufunc_kwargs: _Kw) -> np.dateti
 def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike, **ufunc_kwargs: _Kw) -> Any:
     """Date.add_tenor of each date as datetime64[D]; NaT stays NaT."""
 @overload
-def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[overload-overlap]
-    """Date.is_business_day of each date under cal; False for NaT."""
+def is_business_day(dates: _OneDate, cal: _Calendar, holidays: _HolidayList = None) -> np.bool_:  # type: ignore[overload-overlap]
+    """Whether each date is a business day of cal, less the one-off holidays; False for NaT."""
 @overload
-def is_business_day(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
-    """Date.is_business_day of each date under cal; False for NaT."""
+def is_business_day(dates: _ManyDates, cal: _Calendar, holidays: _HolidayList = None) -> np.ndarray[Any, np.dtype[np.bool_]]:
+    """Whether each date is a business day of cal, less the one-off holidays; False for NaT."""
 @overload
-def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[overload-overlap]
-    """Date.is_weekend of each date under cal; False for NaT."""
+def is_weekend(dates: _OneDate, cal: _Calendar) -> np.bool_:  # type: ignore[overload-overlap]
+    """Whether each date's weekday is off in cal's weekmask; False for NaT."""
 @overload
-def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
-    """Date.is_weekend of each date under cal; False for NaT."""
+def is_weekend(dates: _ManyDates, cal: _Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
+    """Whether each date's weekday is off in cal's weekmask; False for NaT."""
 
 # A receiver (dc, interp, curve) is one instance or an array of them.
 _DayCounters: TypeAlias = DayCounter | ArrayLike
@@ -379,10 +384,10 @@ def implied_vol(
 # Each date moved to a business day of `cal` that is not a holiday; one date
 # in gives one np.datetime64 out, an array a datetime64[D] array of its shape.
 @overload
-def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> np.datetime64:
+def adjust(dates: _OneDate, cal: _Calendar, bus_day_adj: BusDayAdj, holidays: _HolidayList = None) -> np.datetime64:
     """Each date moved to a business day of cal, not in holidays, by bus_day_adj, as datetime64[D]."""
 @overload
-def adjust(dates: _ManyDates, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> Any:
+def adjust(dates: _ManyDates, cal: _Calendar, bus_day_adj: BusDayAdj, holidays: _HolidayList = None) -> Any:
     """Each date moved to a business day of cal, not in holidays, by bus_day_adj, as datetime64[D]."""
 
 # The schedule's dates, strictly increasing, as a 1-d datetime64[D] array.
@@ -390,10 +395,71 @@ def schedule(
     start: _OneDate,
     end: _OneDate,
     tenor: str | Tenor,
-    cal: Calendar,
+    cal: _Calendar,
     bus_day_adj: BusDayAdj,
     stub_type: StubType,
     end_of_month: bool = False,
-    holidays: _ManyDates | None = None,
+    holidays: _HolidayList = None,
 ) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
     """The schedule's dates from start to end, both included and adjusted, as a 1-d datetime64[D] array."""
+
+# ---------------------------------------------------------------- market conventions
+
+# One-off holidays: any iterable of date-likes or ISO strings (a holidays
+# package object gives its dates); NaT and repeats are ignored.
+_HolidayList: TypeAlias = Iterable[Any] | None
+
+@final
+class BusinessCalendar:
+    """Which days are business days: a weekmask, holidays, worked weekend days and a covered range."""
+    def __new__(cls, weekmask: str | Sequence[bool | int] = "1111100", holidays: _HolidayList = None) -> BusinessCalendar:
+        """A calendar of numpy.busdaycalendar's arguments: the business weekdays and holidays."""
+    @property
+    def name(self) -> str | None:
+        """The market's name (joins: "XNYS | XECB"), None for a calendar made from holidays."""
+    @property
+    def weekmask(self) -> str:
+        """The business weekdays, Monday first: "1111100"."""
+    @property
+    def holidays(self) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
+        """The holidays on business weekdays, sorted, as datetime64[D] (a copy)."""
+    @property
+    def extra_days(self) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
+        """The business days on weekend days (a market's Saturday sessions), as datetime64[D]."""
+    @property
+    def range(self) -> tuple[np.datetime64, np.datetime64] | None:
+        """The first and last days the calendar covers; None when it covers every date."""
+    def to_busdaycalendar(self) -> np.busdaycalendar:
+        """The numpy.busdaycalendar of the same days (ValueError if it has business days on weekends)."""
+    def __or__(self, other: _Calendar, /) -> BusinessCalendar:
+        """The join: a holiday of either calendar is one of the join; it covers the days both cover."""
+    def __ror__(self, other: _Calendar, /) -> BusinessCalendar:
+        """The join, with a Calendar or numpy.busdaycalendar on the left."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles the calendar's days, so it travels to Dask workers."""
+
+# Every `cal` parameter takes any of these, with the same answers for the same days.
+_Calendar: TypeAlias = Calendar | BusinessCalendar | np.busdaycalendar
+
+def calendar(name: str, years: int | Iterable[int] | None = None) -> BusinessCalendar:
+    """A market's calendar from the holidays package ("XNYS", "XECB", ...), made once per process."""
+
+# T+n: each date moved n business days (n broadcast with the dates), NaT kept.
+@overload
+def add_business_days(dates: _OneDate, n: int | np.integer[Any], cal: _Calendar, holidays: _HolidayList = None) -> np.datetime64:
+    """Each date moved n business days of cal, as QuantLib's Calendar.advance in days."""
+@overload
+def add_business_days(dates: _Dates, n: ArrayLike, cal: _Calendar, holidays: _HolidayList = None) -> Any:
+    """Each date moved n business days of cal, as QuantLib's Calendar.advance in days."""
+@overload
+def business_days_between(start: _OneDate, end: _OneDate, cal: _Calendar, holidays: _HolidayList = None) -> np.int64:
+    """The business days from start to end, as numpy.busday_count counts them."""
+@overload
+def business_days_between(start: _Dates, end: _Dates, cal: _Calendar, holidays: _HolidayList = None) -> Any:
+    """The business days from start to end, as numpy.busday_count counts them."""
+@overload
+def year_fraction(start: _OneDate, end: _OneDate, day_count: str | DayCounter, maturity: _OneDate = None) -> np.float64:
+    """The year fraction under a market day count ("30/360", "ACT/ACT ISDA", ...), NaN for NaT."""
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | DayCounter, maturity: _Dates = None) -> Any:
+    """The year fraction under a market day count ("30/360", "ACT/ACT ISDA", ...), NaN for NaT."""
