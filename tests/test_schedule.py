@@ -207,17 +207,51 @@ def test_end_of_month_equals_quantlib_for_anchors_on_the_last_day(stub, backward
         np.testing.assert_array_equal(got, want, err_msg=f"{start} {end} {tenor} {cal} {adj}")
 
 
-def test_end_of_month_where_quantlib_differs():
-    # QuantLib takes an anchor on its month's last business day as a month end
-    # (Friday 2020-02-28, the 29th being a Saturday); here only the last calendar
-    # day is one, so the 28th is kept, as month steps keep it without the rule.
-    ours = qn.schedule(D("2019-02-28"), D("2020-02-28"), "3M", WEEK, A.Unadjusted, S.FrontShort, True)
-    np.testing.assert_array_equal(ours, days("2019-02-28", "2019-05-28", "2019-08-28", "2019-11-28", "2020-02-28"))
-    theirs = from_ql(ql_schedule(D("2019-02-28"), D("2020-02-28"), "3M", ql.WeekendsOnly(), ql.Unadjusted, True, True))
-    np.testing.assert_array_equal(theirs, days("2019-02-28", "2019-05-31", "2019-08-31", "2019-11-30", "2020-02-28"))
-    # The same anchor under QD_NONE is not a month end for either.
-    none = ql_schedule(D("2019-02-28"), D("2020-02-28"), "3M", ql.NullCalendar(), ql.Unadjusted, True, True)
-    np.testing.assert_array_equal(ours, from_ql(none))
+@pytest.mark.parametrize("stub, backward", [(S.FrontShort, True), (S.BackShort, False)])
+def test_end_of_month_equals_quantlib_with_holidays(stub, backward):
+    # Anchors on month ends, on the last business days before them (holidays
+    # and weekends at the month's end), and anywhere; QuantLib's calendar has
+    # the same holidays.
+    rng = random.Random(47 + backward)
+    holidays = random_days(np.random.default_rng(47), 400, "1990-01-01", "2040-01-01")
+    month_ends = (np.arange("1990-02", "2040-01", dtype="M8[M]").astype("M8[D]") - DAYS(1))
+    holidays = np.concatenate([holidays, month_ends[::3], month_ends[::5] - DAYS(1)])
+    calendars = {cal: ql_calendar(cal, holidays, f"eom{cal}{backward}") for cal in (WEEK, NONE)}
+    compared = 0
+    for i in range(1500):
+        cal = rng.choice([WEEK, NONE])
+        month_end = D(rng.choice(month_ends[12:-12]))
+        anchor = rng.choice([month_end, qn.adjust(month_end, cal, A.Preceding, holidays),
+                             month_end - DAYS(rng.randrange(1, 5)), month_end - DAYS(rng.randrange(5, 28))])
+        other = anchor + DAYS((-1 if backward else 1) * rng.randrange(1, 6000))
+        start, end = (other, anchor) if backward else (anchor, other)
+        tenor = rng.choice(["1M", "3M", "6M", "1Y"])
+        adj, _, convention = rng.choice(ADJUSTMENTS)
+        got = qn.schedule(start, end, tenor, cal, adj, stub, True, holidays)
+        try:
+            want = from_ql(ql_schedule(start, end, tenor, calendars[cal], convention, backward, True))
+        except RuntimeError as e:  # QuantLib refuses a schedule that adjusts to one date
+            assert "degenerate single date" in str(e)
+            continue
+        np.testing.assert_array_equal(got, want, err_msg=f"{start} {end} {tenor} {cal} {adj}")
+        compared += 1
+    assert compared > 1400
+
+
+def test_end_of_month_takes_the_last_business_day_as_a_month_end():
+    # Friday 2020-02-28 is the last business day of its month (the 29th is a
+    # Saturday): a month end under QD_WEEK, not under QD_NONE.
+    week = qn.schedule(D("2019-02-28"), D("2020-02-28"), "3M", WEEK, A.Unadjusted, S.FrontShort, True)
+    np.testing.assert_array_equal(week, days("2019-02-28", "2019-05-31", "2019-08-31", "2019-11-30", "2020-02-28"))
+    none = qn.schedule(D("2019-02-28"), D("2020-02-28"), "3M", NONE, A.Unadjusted, S.FrontShort, True)
+    np.testing.assert_array_equal(none, days("2019-02-28", "2019-05-28", "2019-08-28", "2019-11-28", "2020-02-28"))
+    # 2013-03-28, the Thursday before Good Friday and Easter Monday: the month
+    # ends are adjusted by the convention (June 30th 2013 is a Sunday).
+    easter = days("2013-03-29", "2013-04-01")
+    for adj, june in [(A.ModFollowing, "2013-06-28"), (A.Preceding, "2013-06-28"), (A.Following, "2013-07-01"),
+                      (A.Unadjusted, "2013-06-30")]:
+        got = qn.schedule(D("2013-03-28"), D("2014-03-28"), "3M", WEEK, adj, S.BackShort, True, easter)
+        assert got[1] == D(june) and got[-1] == D("2014-03-28"), (adj, got)
 
 
 # ---------------------------------------------------------------- schedules: rules and edges

@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "datetime/business_calendar.hpp"
 #include "datetime/calendar.hpp"
 #include "datetime/schedule.hpp"
 #include "datetime/tenor.hpp"
@@ -109,7 +110,8 @@ namespace {
 constexpr std::int64_t grain = 65536;
 
 PyObject* adjust(const DateArray& dates, const Calendar& cal, const BusDayAdj& rule, Holidays holidays) {
-    const BusinessDays business(cal.rule(), holidays.serials);
+    const BusinessCalendar calendar = BusinessCalendar::from_rule(cal.rule(), std::move(holidays.serials));
+    const BusinessDays& business = calendar.days();
     const BusDayAdj adj = rule;
     PyArrayObject* out = new_days(dates.shape());
     py::Ref keep(reinterpret_cast<PyObject*>(out));
@@ -145,7 +147,8 @@ PyObject* schedule(OneDate start, OneDate end, const TenorArg& tenor, const Cale
                    const StubType& stub, py::Defaulted<bool> end_of_month, Holidays holidays) {
     const Date first = date_of(start, "start");
     const Date last = date_of(end, "end");
-    const BusinessDays business(cal.rule(), holidays.serials);
+    const BusinessCalendar calendar = BusinessCalendar::from_rule(cal.rule(), std::move(holidays.serials));
+    const BusinessDays& business = calendar.days();
     const std::vector<std::int32_t> dates =
         make_schedule(first, last, tenor.get(), business, adj, stub, end_of_month.value.value_or(false));
     PyArrayObject* out = new_days({static_cast<npy_intp>(dates.size())});
@@ -170,9 +173,9 @@ PyMethodDef defs[] = {
                  "months). Front stubs anchor at `end` and step backward, back stubs and NoStub\n"
                  "anchor at `start` and step forward; a long stub merges the short period into\n"
                  "its neighbour, and NoStub needs `end` on the grid. With `end_of_month` and a\n"
-                 "month or year tenor, an anchor on its month's last day puts every regular date\n"
-                 "on its month's last day. Every date is then adjusted as adjust() does, and\n"
-                 "dates that coincide are kept once.",
+                 "month or year tenor, an anchor with no business day after it in its month puts\n"
+                 "every date between the ends on its month's last day. Every date is then\n"
+                 "adjusted as adjust() does, and dates that coincide are kept once.",
                  &schedule>(),
     {nullptr, nullptr, 0, nullptr},
 };
