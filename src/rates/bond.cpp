@@ -108,20 +108,197 @@ std::size_t BondConventions::hash() const noexcept {
     return h;
 }
 
-// ---------------------------------------------------------------- one bond's payments from a settlement date
+// ---------------------------------------------------------------- one bond from a settlement date
 
 namespace {
 
 using bond_detail::CouponDates;
-using bond_detail::Grid;
 using bond_detail::icma_part;
+using bond_detail::icma_period;
 
-// Thread-local room for the payments of one bond at a time.
-struct Scratch {
-    std::vector<std::int32_t> accruals;  // accrual dates from the first coupon paid after settlement
-    std::vector<std::int32_t> payment;
-    std::vector<double> amount;          // what each payment pays (the redemption added to the last)
-    std::vector<double> step;            // its time from the one before (the first: from settlement), times f
+// The terms every analytic checks first.
+bool valid_terms(std::int32_t settle, std::int32_t start, std::int32_t maturity, double coupon) noexcept {
+    return start < maturity && settle >= start && settle < maturity && coupon >= 0.0 && std::isfinite(coupon);
+}
+
+// One payment: its amount, and its time from the one before (the first:
+// from the settlement date) in coupon periods.
+struct Flow {
+    double amount, step;
+    std::int32_t date;
+};
+
+// A bond seen from its settlement date: the coupon paid next (k), its
+// accrued interest, and the payments from it on, each computed as QuantLib's
+// FixedRateBond and CashFlows compute them.
+class Bond {
+public:
+    explicit Bond(const BondConventions& c) noexcept : c_(c), dates_(c) {}
+
+    // False when the bond has no value at `settle`.
+    bool make(std::int32_t settle, std::int32_t start, std::int32_t maturity, double coupon) {
+        if (!valid_terms(settle, start, maturity, coupon) || !dates_.make(start, maturity)) return false;
+        settle_ = settle;
+        coupon_ = coupon;
+        n_ = dates_.periods();
+        k_ = dates_.next_payment(settle);
+        return k_ <= n_;
+    }
+
+    // The coupon dates alone, from the start on (every coupon to be paid).
+    bool make_schedule(std::int32_t start, std::int32_t maturity, double coupon) {
+        if (!(start < maturity) || !(coupon >= 0.0) || !std::isfinite(coupon) || !dates_.make(start, maturity)) return false;
+        coupon_ = coupon;
+        n_ = dates_.periods();
+        return true;
+    }
+
+    const CouponDates& dates() const noexcept { return dates_; }
+    std::size_t count() const noexcept { return static_cast<std::size_t>(n_ - k_ + 1); }
+
+    // The accrued interest of coupon k, as QuantLib's FixedRateCoupon::
+    // accruedAmount: nothing on or before its accrual start; inside the
+    // ex-coupon period the (negative) rest of the period.
+    double accrued() const {
+        const std::int32_t start = dates_.accrual(k_ - 1), end = dates_.accrual(k_);
+        if (settle_ <= start) return 0.0;
+        const bool ex = c_.ex_coupon_days() > 0 && ex_date(dates_.pay(end)) <= settle_;
+        if (ex) return -(c_.face() * (coupon_ * fraction(k_, settle_, std::max(settle_, end), start, end)));
+        return c_.face() * (coupon_ * fraction(k_, start, std::min(settle_, end), start, end));
+    }
+
+    // Calls sink(Flow) for every payment after the settlement date; the
+    // coupon paid next sets `accrued`. Without `steps` the times are not
+    // computed (prices from a curve).
+    template <class Sink>
+    void payments(Sink&& sink, double& accrued, bool steps) const {
+        const double face = c_.face(), f = c_.frequency();
+        const DayCount dc = c_.day_count();
+        const bool icma = dc == DayCount::ActActIcma;
+        const bool ex_coupons = c_.ex_coupon_days() > 0;
+        const std::int32_t maturity = dates_.accrual(n_);
+        bool ex = ex_coupons;  // ex dates increase: once one is after settlement, the rest are
+        std::int32_t start = dates_.accrual(k_ - 1);
+        std::int32_t last = settle_;  // the payment before, or the settlement date
+        double last_offset = 0.0;     // ACT/ACT ICMA: its time from its accrual date
+        accrued = 0.0;
+        const auto coupon = [&](int j, std::int32_t end) {
+            const std::int32_t pay = dates_.pay(end);
+            const double period = fraction(j, start, end, start, end);
+            double amount = face * (coupon_ * period);
+            if (ex && ex_date(pay) <= settle_) {
+                if (j == k_ && settle_ > start) {
+                    accrued = -(face * (coupon_ * fraction(j, settle_, std::max(settle_, end), start, end)));
+                }
+                amount = 0.0;
+            } else {
+                ex = false;
+                if (j == k_ && settle_ > start) accrued = face * (coupon_ * fraction(j, start, std::min(settle_, end), start, end));
+            }
+            if (j == n_) amount += face;
+            double step = 0.0;
+            if (steps) {
+                if (icma) {
+                    // Times along the reference dates add up: from the last
+                    // payment to this one is the period plus the two payments'
+                    // offsets from their accrual dates.
+                    if (j == k_) last_offset = offset(j - 1, start, settle_);
+                    const double pay_offset = offset(j, end, pay);
+                    step = (period + pay_offset - last_offset) * f;
+                    last_offset = pay_offset;
+                } else if (last != start) {
+                    step = (year_fraction(dc, start, pay, maturity) - year_fraction(dc, start, last, maturity)) * f;
+                } else {
+                    step = (pay == end ? period : year_fraction(dc, start, pay, maturity)) * f;
+                }
+            }
+            sink(Flow{amount, step, pay});
+            last = pay;
+            start = end;
+        };
+        // The coupon paid next, and those in their ex-coupon periods.
+        int j = k_;
+        do {
+            coupon(j, dates_.accrual(j));
+            ++j;
+        } while (j <= n_ && ex);
+        if (icma && dates_.lazy() && j < n_) {
+            // Coupons between the ends are whole reference periods: a tight
+            // loop, tighter still for unadjusted dates on any day of the month.
+            if (dates_.plain()) {
+                whole_periods<true>(j, start, last_offset, sink, steps);
+            } else {
+                whole_periods<false>(j, start, last_offset, sink, steps);
+            }
+            last = dates_.pay(start);
+        }
+        for (; j <= n_; ++j) coupon(j, dates_.accrual(j));
+    }
+
+    // The accrual day count's fraction from x to y within period j (accrual
+    // dates a, b).
+    double fraction(int j, std::int32_t x, std::int32_t y, std::int32_t a, std::int32_t b) const {
+        if (c_.day_count() != DayCount::ActActIcma) return year_fraction(c_.day_count(), x, y, dates_.accrual(n_));
+        if (dates_.own_reference(j) && x >= a && y <= b) {
+            return x == a && y == b ? icma_period(b - a) : icma_part(x, y, a, b);
+        }
+        int hint = j - 1;
+        return dates_.span(x, y, hint);
+    }
+
+private:
+    std::int32_t ex_date(std::int32_t pay) const { return c_.days().advance(pay, -c_.ex_coupon_days()); }
+
+    // ACT/ACT ICMA coupons j, ..., n - 1 (j >= 2), each its own reference
+    // period; leaves j at n and start at the last accrual date.
+    template <bool Plain, class Sink>
+    void whole_periods(int& j, std::int32_t& start, double& last_offset, Sink& sink, bool steps) const {
+        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+        const BusinessDays& days = c_.days();
+        const BusDayAdj pay_adj = c_.payment_adj();
+        std::int64_t t = dates_.month_of(j);
+        const std::int64_t months = c_.months();
+        for (; j < n_; ++j, t += months) {
+            const std::int32_t end = Plain ? dates_.plain_at_month(t) : dates_.at_month(t);
+            const std::int32_t pay =
+                pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
+            const double period = icma_period(end - start);
+            double step = 0.0;
+            if (steps) {
+                const double pay_offset = pay == end ? 0.0 : offset(j, end, pay);
+                step = (period + pay_offset - last_offset) * f;
+                last_offset = pay_offset;
+            }
+            sink(Flow{amount_per_year * period, step, pay});
+            start = end;
+        }
+    }
+
+    // ACT/ACT ICMA: the time from accrual date j (`at`) to `d`, signed.
+    double offset(int j, std::int32_t at, std::int32_t d) const {
+        if (d == at) return 0.0;
+        if (d > at && j < n_ && dates_.own_reference(j + 1)) {
+            const std::int32_t next = dates_.accrual(j + 1);
+            if (d <= next) return icma_part(at, d, at, next);
+        } else if (d < at && j >= 1 && dates_.own_reference(j)) {
+            const std::int32_t before = dates_.accrual(j - 1);
+            if (d >= before) return -icma_part(d, at, before, at);
+        }
+        int hint = j;
+        return dates_.span(at, d, hint);
+    }
+
+    const BondConventions& c_;
+    CouponDates dates_;
+    std::int32_t settle_ = 0;
+    double coupon_ = 0.0;
+    int n_ = 0, k_ = 1;
+};
+
+// The payments of one bond kept for several evaluations (yields, durations).
+struct Payments {
+    std::vector<double> amount, step;
+    std::vector<std::int32_t> date;
     // The steps take few values (whole periods, a few day counts): each
     // payment's step as an index into `steps`, or `own` when it has its own.
     static constexpr std::uint8_t own = 255;
@@ -129,166 +306,111 @@ struct Scratch {
     std::vector<std::uint8_t> kind;
     std::array<double, max_steps> steps{};
     std::size_t nsteps = 0;
+    double accrued = 0.0;
 
-    std::uint8_t kind_of(double step) noexcept {
-        for (std::size_t i = 0; i < nsteps; ++i) {
-            if (steps[i] == step) return static_cast<std::uint8_t>(i);
+    std::size_t size = 0;
+
+    void reset(std::size_t n) {
+        if (amount.size() < n) {
+            amount.resize(n);
+            step.resize(n);
+            date.resize(n);
+            kind.resize(n);
+        }
+        size = 0;
+        nsteps = 0;
+    }
+    void operator()(const Flow& f) noexcept {
+        amount[size] = f.amount;
+        step[size] = f.step;
+        date[size] = f.date;
+        kind[size] = kind_of(f.step);
+        ++size;
+    }
+    std::uint8_t kind_of(double s) noexcept {
+        if (nsteps > 0 && steps[0] == s) return 0;  // mostly whole periods
+        for (std::size_t i = 1; i < nsteps; ++i) {
+            if (steps[i] == s) return static_cast<std::uint8_t>(i);
         }
         if (nsteps == max_steps) return own;
-        steps[nsteps] = step;
+        steps[nsteps] = s;
         return static_cast<std::uint8_t>(nsteps++);
     }
 };
 
-Scratch& scratch() {
-    thread_local Scratch s;
-    return s;
+// One per thread, reused; reached through a call the optimiser keeps (a
+// thread-local's address is costly to look up again in a loop).
+[[gnu::noinline]] Payments& thread_payments() {
+    thread_local Payments p;
+    return p;
 }
 
-// The terms every analytic checks first.
-bool valid_terms(std::int32_t settle, std::int32_t start, std::int32_t maturity, double coupon) noexcept {
-    return start < maturity && settle >= start && settle < maturity && coupon >= 0.0 && std::isfinite(coupon);
+// The payments of a bond at `settle`, or null when it has no value there.
+Payments* collect(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
+                  double coupon, bool steps) {
+    Bond bond(c);
+    if (!bond.make(settle, start, maturity, coupon)) return nullptr;
+    Payments& p = thread_payments();
+    p.reset(bond.count());
+    bond.payments(p, p.accrued, steps);
+    return &p;
 }
 
-// A bond's payments after `settle` and its accrued interest, under the
-// conventions: the payments in `s` (amount and time step per payment date).
-class Payments {
-public:
-    Payments(const BondConventions& c, CouponDates& dates) : c_(c), dates_(dates) {}
+// (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
+// mostly a whole period give or take a few days: v times a factor near one,
+// whose exponential a short series gives to the last digit.
+inline double factor(double step, double l, double v) noexcept {
+    if (step == 1.0) return v;
+    const double x = (1.0 - step) * l;
+    if (std::abs(x) <= 0x1p-10) return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
+    return std::exp(-step * l);
+}
 
-    // False when no payment follows the settlement date.
-    bool make(std::int32_t settle, double coupon, bool steps) {
-        const int n = dates_.periods();
-        const int k = dates_.next_payment(settle);
-        if (k > n) return false;
-        Scratch& s = scratch();
-        const auto count = static_cast<std::size_t>(n - k + 1);
-        s.accruals.resize(count + 1);
-        s.payment.resize(count);
-        s.amount.resize(count);
-        s.step.resize(count);
-        s.kind.resize(count);
-        s.nsteps = 0;
-        // Accrual dates k-1 .. n, each computed once.
-        for (int j = k - 1; j <= n; ++j) s.accruals[static_cast<std::size_t>(j - k + 1)] = dates_.accrual(j);
-        const Grid grid(dates_, s.accruals.data(), k - 1);
-        const std::int32_t maturity = s.accruals.back();
-        const double face = c_.face(), f = c_.frequency();
-        const DayCount dc = c_.day_count();
-        const bool icma = dc == DayCount::ActActIcma;
-        const BusinessDays& days = c_.days();
-        const BusDayAdj pay_adj = c_.payment_adj();
-        const bool first_regular = dates_.first_regular(), last_regular = dates_.last_regular();
-        bool ex = c_.ex_coupon_days() > 0;  // ex dates increase: once one is after settlement, the rest are
-        std::int32_t last = settle;
-        int hint = k - 1;
-        for (int i = k; i <= n; ++i) {
-            const auto at = static_cast<std::size_t>(i - k);
-            const std::int32_t start = s.accruals[at], end = s.accruals[at + 1];
-            const std::int32_t pay = days.adjust(end, pay_adj);
-            // A period between two accrual dates that are reference dates is its own reference period.
-            const bool own_reference = icma && (i > 1 || first_regular) && (i < n || last_regular);
-            double fraction;
-            if (own_reference) {
-                fraction = icma_part(start, end, start, end);
-            } else if (icma) {
-                fraction = grid.span(start, end, hint);
-            } else {
-                fraction = year_fraction(dc, start, end, maturity);
-            }
-            double amount = face * (coupon * fraction);
-            if (ex && days.advance(pay, -c_.ex_coupon_days()) <= settle) {
-                if (i == k) accrued_ = accrued(settle, start, end, coupon, true, grid, maturity);
-                amount = 0.0;
-            } else {
-                if (i == k) accrued_ = accrued(settle, start, end, coupon, false, grid, maturity);
-                ex = false;
-            }
-            if (i == n) amount += face;
-            s.amount[at] = amount;
-            s.payment[at] = pay;
-            if (steps) {
-                double t;
-                if (own_reference && last == start && pay == end) {
-                    t = fraction;
-                } else if (icma) {
-                    int h = hint;
-                    t = grid.span(last, pay, h);
-                } else if (last != start) {
-                    t = year_fraction(dc, start, pay, maturity) - year_fraction(dc, start, last, maturity);
-                } else {
-                    t = year_fraction(dc, last, pay, maturity);
-                }
-                s.step[at] = t * f;
-                s.kind[at] = s.kind_of(s.step[at]);
-            }
-            last = pay;
-            hint = i;
-        }
-        return true;
-    }
-
-    double accrued() const noexcept { return accrued_; }
-
-    // The accrued interest of the coupon paid next, as QuantLib's
-    // FixedRateCoupon::accruedAmount: nothing on or before its accrual start;
-    // inside the ex-coupon period the (negative) rest of the period.
-    double accrued(std::int32_t settle, std::int32_t start, std::int32_t end, double coupon, bool ex, const Grid& grid,
-                   std::int32_t maturity) const {
-        if (settle <= start) return 0.0;
-        const bool icma = c_.day_count() == DayCount::ActActIcma;
-        int hint = grid.first_index();
-        if (ex) {
-            const std::int32_t to = std::max(settle, end);
-            const double fraction = icma ? grid.span(settle, to, hint) : year_fraction(c_.day_count(), settle, to, maturity);
-            return -(c_.face() * (coupon * fraction));
-        }
-        const std::int32_t to = std::min(settle, end);
-        const double fraction = icma ? grid.span(start, to, hint) : year_fraction(c_.day_count(), start, to, maturity);
-        return c_.face() * (coupon * fraction);
-    }
-
-private:
-    const BondConventions& c_;
-    CouponDates& dates_;
-    double accrued_ = 0.0;
-};
-
-// The dirty price at log(1 + y/f) = `l`, with sums of its payments weighted
-// by their times (in periods): each payment discounted by the running product
-// of its steps' factors (1 + y/f)^-step, as QuantLib's CashFlows::npv does.
-struct Value {
-    double price, slope;
-};
-
+// The dirty price at log(1 + y/f) = `l`, with sums of the payments weighted
+// by their times in periods (E): each payment discounted by the running
+// product of its steps' factors (1 + y/f)^-step, as QuantLib's CashFlows::npv
+// discounts.
 struct Sums {
     double price = 0.0, timed = 0.0, squared = 0.0;  // sums of a B, a E B, a E (E + 1) B
 };
 
 template <bool Timed, bool Squared>
-Sums sums_at(const Scratch& s, double l) noexcept {
-    std::array<double, Scratch::max_steps> factor;
+Sums sums_at(const Payments& p, double l) noexcept {
+    std::array<double, Payments::max_steps> factors;
     const double v = std::exp(-l);
-    for (std::size_t i = 0; i < s.nsteps; ++i) factor[i] = s.steps[i] == 1.0 ? v : std::exp(-s.steps[i] * l);
+    for (std::size_t i = 0; i < p.nsteps; ++i) factors[i] = factor(p.steps[i], l, v);
     double discount = 1.0, time = 0.0;
     Sums out;
-    const std::size_t n = s.amount.size();
+    const std::size_t n = p.size;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t kind = s.kind[i];
-        discount *= kind != Scratch::own ? factor[kind] : std::exp(-s.step[i] * l);
-        const double a = s.amount[i] * discount;
+        const std::uint8_t kind = p.kind[i];
+        discount *= kind != Payments::own ? factors[kind] : factor(p.step[i], l, v);
+        const double a = p.amount[i] * discount;
         out.price += a;
-        if constexpr (Timed || Squared) time += s.step[i];
+        if constexpr (Timed || Squared) time += p.step[i];
         if constexpr (Timed) out.timed += a * time;
         if constexpr (Squared) out.squared += a * time * (time + 1);
     }
     return out;
 }
 
-Value value_at(const Scratch& s, double l) noexcept {
-    const Sums sums = sums_at<true, false>(s, l);
-    return {sums.price, -sums.timed};
-}
+// The dirty price in one pass over the payments, as they are computed.
+struct PriceSink {
+    double l, v, price = 0.0, discount = 1.0, last_step = 1.0, last_factor;
+    PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)), last_factor(v) {}
+    void operator()(const Flow& f) noexcept {
+        if (f.step != last_step) {
+            last_step = f.step;
+            last_factor = factor(f.step, l, v);
+        }
+        discount *= last_factor;
+        price += f.amount * discount;
+    }
+};
+
+struct Value {
+    double price, slope;
+};
 
 // The root of a decreasing convex function f(x) = target, searched by Newton
 // steps kept inside a bracket that is widened first (bounded): NaN when the
@@ -324,21 +446,10 @@ double solve_decreasing(F eval, double target, double guess) {
         const double move = std::abs(next - x);
         x = next;
         v = eval(x);
-        if (move <= 4 * std::numeric_limits<double>::epsilon() * std::abs(x)) {
-            // Converged to the last digits; take the better of the two ends when bracketed.
-            return std::isnan(v.price) ? nan_value : x;
-        }
+        if (move <= 4 * std::numeric_limits<double>::epsilon() * std::abs(x)) return std::isnan(v.price) ? nan_value : x;
         if (std::abs(x) > 1e6) return nan_value;  // no root at any sensible yield or spread
     }
     return nan_value;
-}
-
-// Set up the payments of one bond; false (NaN) when the bond has none.
-bool prepare(CouponDates& dates, Payments& payments, std::int32_t settle,
-             std::int32_t start, std::int32_t maturity, double coupon, bool steps) {
-    if (!valid_terms(settle, start, maturity, coupon)) return false;
-    if (!dates.make(start, maturity)) return false;
-    return payments.make(settle, coupon, steps);
 }
 
 // log(1 + y/f), or NaN where the yield has no discount factor.
@@ -347,6 +458,8 @@ double log_base(const BondConventions& c, double ytm) noexcept {
     return std::isfinite(l) ? l : nan_value;
 }
 
+// Library errors of the bond's own dates (a date outside the calendar's
+// range) give NaN, as a missing value.
 template <class F>
 double guarded(F&& f) noexcept {
     try {
@@ -358,6 +471,16 @@ double guarded(F&& f) noexcept {
     return nan_value;
 }
 
+// The dirty price at `l` in one pass; `accrued` set.
+double dirty_at(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
+                double coupon, double l, double& accrued) {
+    Bond bond(c);
+    if (std::isnan(l) || !bond.make(settle, start, maturity, coupon)) return nan_value;
+    PriceSink sink(l);
+    bond.payments(sink, accrued, true);
+    return sink.price;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- analytics
@@ -365,42 +488,24 @@ double guarded(F&& f) noexcept {
 double bond_accrued(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
                     double coupon) noexcept {
     return guarded([&] {
-        if (!valid_terms(settle, start, maturity, coupon)) return nan_value;
-        CouponDates dates(c);
-        if (!dates.make(start, maturity)) return nan_value;
-        const int k = dates.next_payment(settle);
-        if (k > dates.periods()) return nan_value;
-        std::array<std::int32_t, 2> around{dates.accrual(k - 1), dates.accrual(k)};
-        const Grid grid(dates, around.data(), k - 1, k);
-        bool ex = false;
-        if (c.ex_coupon_days() > 0) {
-            const std::int32_t pay = c.days().adjust(around[1], c.payment_adj());
-            ex = c.days().advance(pay, -c.ex_coupon_days()) <= settle;
-        }
-        Payments p(c, dates);
-        return p.accrued(settle, around[0], around[1], coupon, ex, grid, dates.accrual(dates.periods()));
+        Bond bond(c);
+        return bond.make(settle, start, maturity, coupon) ? bond.accrued() : nan_value;
     });
 }
 
 double bond_dirty_price(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
                         double coupon, double ytm) noexcept {
     return guarded([&] {
-        const double l = log_base(c, ytm);
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (std::isnan(l) || !prepare(dates, p, settle, start, maturity, coupon, true)) return nan_value;
-        return sums_at<false, false>(scratch(), l).price;
+        double accrued;
+        return dirty_at(c, settle, start, maturity, coupon, log_base(c, ytm), accrued);
     });
 }
 
 double bond_clean_price(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
                         double coupon, double ytm) noexcept {
     return guarded([&] {
-        const double l = log_base(c, ytm);
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (std::isnan(l) || !prepare(dates, p, settle, start, maturity, coupon, true)) return nan_value;
-        return sums_at<false, false>(scratch(), l).price - p.accrued();
+        double accrued = 0.0;
+        return dirty_at(c, settle, start, maturity, coupon, log_base(c, ytm), accrued) - accrued;
     });
 }
 
@@ -408,23 +513,26 @@ double bond_ytm(const BondConventions& c, std::int32_t settle, std::int32_t star
                 double coupon, double clean_price) noexcept {
     return guarded([&] {
         if (!std::isfinite(clean_price)) return nan_value;
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (!prepare(dates, p, settle, start, maturity, coupon, true)) return nan_value;
-        const double target = clean_price + p.accrued();
+        const Payments* p = collect(c, settle, start, maturity, coupon, true);
+        if (p == nullptr) return nan_value;
+        const double target = clean_price + p->accrued;
         if (!(target > 0.0)) return nan_value;
-        const Scratch& s = scratch();
         // Jensen: the price at the cash-weighted mean time's rate is at least
         // the target, so the guess lies left of the root and Newton climbs.
         double cash = 0.0, weighted = 0.0, time = 0.0;
-        for (std::size_t i = 0; i < s.amount.size(); ++i) {
-            time += s.step[i];
-            cash += s.amount[i];
-            weighted += s.amount[i] * time;
+        for (std::size_t i = 0; i < p->size; ++i) {
+            time += p->step[i];
+            cash += p->amount[i];
+            weighted += p->amount[i] * time;
         }
         if (!(cash > 0.0) || !(weighted > 0.0)) return nan_value;
         const double guess = std::log(cash / target) / (weighted / cash);
-        const double l = solve_decreasing([&](double x) { return value_at(s, x); }, target, guess);
+        const double l = solve_decreasing(
+            [p](double x) {
+                const Sums s = sums_at<true, false>(*p, x);
+                return Value{s.price, -s.timed};
+            },
+            target, guess);
         return std::isnan(l) ? nan_value : c.frequency() * std::expm1(l);
     });
 }
@@ -433,11 +541,10 @@ double bond_duration(const BondConventions& c, std::int32_t settle, std::int32_t
                      double coupon, double ytm, bool macaulay) noexcept {
     return guarded([&] {
         const double l = log_base(c, ytm);
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (std::isnan(l) || !prepare(dates, p, settle, start, maturity, coupon, true)) return nan_value;
+        const Payments* p = std::isnan(l) ? nullptr : collect(c, settle, start, maturity, coupon, true);
+        if (p == nullptr) return nan_value;
         const double f = c.frequency();
-        const Sums sums = sums_at<true, false>(scratch(), l);
+        const Sums sums = sums_at<true, false>(*p, l);
         if (sums.price == 0.0) return 0.0;
         const double mac = sums.timed / f / sums.price;
         return macaulay ? mac : mac / (1.0 + ytm / f);
@@ -448,12 +555,11 @@ double bond_convexity(const BondConventions& c, std::int32_t settle, std::int32_
                       double coupon, double ytm) noexcept {
     return guarded([&] {
         const double l = log_base(c, ytm);
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (std::isnan(l) || !prepare(dates, p, settle, start, maturity, coupon, true)) return nan_value;
+        const Payments* p = std::isnan(l) ? nullptr : collect(c, settle, start, maturity, coupon, true);
+        if (p == nullptr) return nan_value;
         const double f = c.frequency();
         const double base = 1.0 + ytm / f;
-        const Sums sums = sums_at<false, true>(scratch(), l);
+        const Sums sums = sums_at<false, true>(*p, l);
         if (sums.price == 0.0) return 0.0;
         return sums.squared / (f * f * base * base) / sums.price;
     });
@@ -463,97 +569,86 @@ double bond_dv01(const BondConventions& c, std::int32_t settle, std::int32_t sta
                  double coupon, double ytm) noexcept {
     return guarded([&] {
         const double l = log_base(c, ytm), down = log_base(c, ytm - 0.0001);
-        CouponDates dates(c);
-        Payments p(c, dates);
-        if (std::isnan(l) || std::isnan(down) || !prepare(dates, p, settle, start, maturity, coupon, true)) {
-            return nan_value;
-        }
-        const Scratch& s = scratch();
-        return sums_at<false, false>(s, down).price - sums_at<false, false>(s, l).price;
+        const Payments* p = std::isnan(l) || std::isnan(down) ? nullptr : collect(c, settle, start, maturity, coupon, true);
+        if (p == nullptr) return nan_value;
+        return sums_at<false, false>(*p, down).price - sums_at<false, false>(*p, l).price;
     });
 }
 
 namespace {
 
-// The discount factors of the payments over that of the settlement date, and
-// the curve's times from the settlement date to each.
-struct CurvePayments {
-    std::vector<double> weight, time;
-};
-
-CurvePayments& curve_scratch() {
-    thread_local CurvePayments s;
-    return s;
-}
-
-void curve_weights(const CurveModel& curve, std::int32_t settle, CurvePayments& out) {
-    const Scratch& s = scratch();
+// The payments' discount factors over that of the settlement date, and the
+// curve's times from the settlement date to each. Errors of the curve itself
+// pass; those of the bond's dates give NaN.
+const Payments* curve_payments(const BondConventions& c, const CurveModel& curve, std::int32_t settle,
+                               std::int32_t start, std::int32_t maturity, double coupon, std::vector<double>& weight,
+                               std::vector<double>& time) {
+    const Payments* p = nullptr;
+    try {
+        p = collect(c, settle, start, maturity, coupon, false);
+    } catch (const Error&) {
+        return nullptr;
+    }
+    if (p == nullptr) return nullptr;
     const DayCounter dc = curve.day_counter();
     const Date& curve_date = curve.curve_date();
     const Date settle_date = Date::from_serial(settle);
     const double at_settle = curve.df(settle_date);
     const double t_settle = year_fraction(dc, curve_date, settle_date);
-    out.weight.clear();
-    out.time.clear();
-    for (std::size_t i = 0; i < s.payment.size(); ++i) {
-        const Date d = Date::from_serial(s.payment[i]);
-        out.weight.push_back(curve.df(d) / at_settle);
-        out.time.push_back(year_fraction(dc, curve_date, d) - t_settle);
+    weight.clear();
+    time.clear();
+    for (std::size_t i = 0; i < p->size; ++i) {
+        const std::int32_t d = p->date[i];
+        const Date date = Date::from_serial(d);
+        weight.push_back(curve.df(date) / at_settle);
+        time.push_back(year_fraction(dc, curve_date, date) - t_settle);
     }
+    return p;
 }
 
-// Errors of the curve pass; those of the bond's own dates give NaN.
-template <class F>
-double curve_guarded(F&& f) {
-    try {
-        return f();
-    } catch (const Error&) {
-        return nan_value;
-    }
+struct CurveScratch {
+    std::vector<double> weight, time;
+};
+
+[[gnu::noinline]] CurveScratch& thread_curve_scratch() {
+    thread_local CurveScratch s;
+    return s;
 }
 
 }  // namespace
 
 double bond_dirty_price_from_curve(const BondConventions& c, const CurveModel& curve, std::int32_t settle,
                                    std::int32_t start, std::int32_t maturity, double coupon) {
-    CouponDates dates(c);
-    Payments p(c, dates);
-    const bool ok = curve_guarded([&] { return prepare(dates, p, settle, start, maturity, coupon, false) ? 1.0 : 0.0; }) == 1.0;
-    if (!ok) return nan_value;
-    CurvePayments& w = curve_scratch();
-    curve_weights(curve, settle, w);
-    const Scratch& s = scratch();
+    CurveScratch& s = thread_curve_scratch();
+    const Payments* p = curve_payments(c, curve, settle, start, maturity, coupon, s.weight, s.time);
+    if (p == nullptr) return nan_value;
     double total = 0.0;
-    for (std::size_t i = 0; i < s.amount.size(); ++i) total += s.amount[i] * w.weight[i];
+    for (std::size_t i = 0; i < p->size; ++i) total += p->amount[i] * s.weight[i];
     return total;
 }
 
 double bond_zspread(const BondConventions& c, const CurveModel& curve, std::int32_t settle, std::int32_t start,
                     std::int32_t maturity, double coupon, double clean_price) {
     if (!std::isfinite(clean_price)) return nan_value;
-    CouponDates dates(c);
-    Payments p(c, dates);
-    const bool ok = curve_guarded([&] { return prepare(dates, p, settle, start, maturity, coupon, false) ? 1.0 : 0.0; }) == 1.0;
-    if (!ok) return nan_value;
-    const double target = clean_price + p.accrued();
+    CurveScratch& s = thread_curve_scratch();
+    const Payments* p = curve_payments(c, curve, settle, start, maturity, coupon, s.weight, s.time);
+    if (p == nullptr) return nan_value;
+    const double target = clean_price + p->accrued;
     if (!(target > 0.0)) return nan_value;
-    CurvePayments& w = curve_scratch();
-    curve_weights(curve, settle, w);
-    const Scratch& s = scratch();
-    const std::size_t n = s.amount.size();
+    const std::size_t n = p->size;
     double cash = 0.0, timed = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        const double a = s.amount[i] * w.weight[i];
+        const double a = p->amount[i] * s.weight[i];
         cash += a;
-        timed += a * w.time[i];
+        timed += a * s.time[i];
     }
     if (!(cash > 0.0) || !(timed > 0.0)) return nan_value;
     const auto eval = [&](double z) {
         double price = 0.0, slope = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            const double a = s.amount[i] * w.weight[i] * std::exp(-z * w.time[i]);
+            const double a = p->amount[i] * s.weight[i] * std::exp(-z * s.time[i]);
             price += a;
-            slope -= a * w.time[i];
+            slope -= a * s.time[i];
         }
         return Value{price, slope};
     };
@@ -571,27 +666,22 @@ std::vector<BondCashFlow> bond_cashflows(const BondConventions& c, std::int32_t 
     if (!(coupon >= 0.0) || !std::isfinite(coupon)) {
         throw Error("Coupon (" + float_text(coupon) + ") must be positive or zero and finite");
     }
-    CouponDates dates(c);
-    if (!dates.make(start, maturity)) {
+    Bond bond(c);
+    if (!bond.make_schedule(start, maturity, coupon)) {
         throw Error("Bond from " + Date::from_serial(start).to_string() + " to " + Date::from_serial(maturity).to_string() +
                     " has no coupon period under its conventions");
     }
+    const CouponDates& dates = bond.dates();
     const int n = dates.periods();
-    std::vector<std::int32_t> accruals;
-    accruals.reserve(static_cast<std::size_t>(n) + 1);
-    for (int j = 0; j <= n; ++j) accruals.push_back(dates.accrual(j));
-    const Grid grid(dates, accruals.data(), 0);
-    const bool icma = c.day_count() == DayCount::ActActIcma;
+    const double face = c.face();
     std::vector<BondCashFlow> out;
     out.reserve(static_cast<std::size_t>(n) + 1);
-    int hint = 0;
-    for (int i = 1; i <= n; ++i) {
-        const std::int32_t a = accruals[static_cast<std::size_t>(i - 1)], b = accruals[static_cast<std::size_t>(i)];
-        const double fraction = icma ? grid.span(a, b, hint) : year_fraction(c.day_count(), a, b, accruals.back());
-        out.push_back({a, b, c.days().adjust(b, c.payment_adj()), fraction, c.face() * (coupon * fraction)});
-        hint = i;
+    for (int j = 1; j <= n; ++j) {
+        const std::int32_t a = dates.accrual(j - 1), b = dates.accrual(j);
+        const double fraction = bond.fraction(j, a, b, a, b);
+        out.push_back({a, b, dates.pay(b), fraction, face * (coupon * fraction)});
     }
-    out.push_back({0, 0, out.back().payment, nan_value, c.face()});
+    out.push_back({0, 0, out.back().payment, nan_value, face});
     return out;
 }
 

@@ -14,52 +14,48 @@ namespace {
 
 civil::Fields fields(std::int64_t serial) noexcept { return civil::from_days(serial - civil::epoch_serial); }
 
-std::int32_t serial_of(std::int64_t year, unsigned month, unsigned day) noexcept {
-    return static_cast<std::int32_t>(civil::to_days(year, month, day) + civil::epoch_serial);
-}
-
 std::int32_t last_of_month(std::int32_t serial) noexcept {
-    const civil::Fields f = fields(serial);
-    return serial_of(f.year, f.month, civil::month_length(f.year, f.month));
+    return day_of_month(month_day(serial).month, 31, true);
 }
 
-bool is_front(StubType s) noexcept { return s == StubType::FrontShort || s == StubType::FrontLong; }
-bool is_long(StubType s) noexcept { return s == StubType::FrontLong || s == StubType::BackLong; }
-
-// Coupons a year of a reference period of `days` days, as QuantLib's
-// ActualActual(ISMA) guesses them: 12 over the period's months, each rounded.
-double coupons_per_year(std::int64_t days) noexcept {
-    const auto guess = [](std::int64_t d) {
-        const long months = std::lround(12 * static_cast<double>(d) / 365.0);
-        return static_cast<double>(std::lround(12.0 / static_cast<double>(months)));
-    };
-    static const std::array<double, 1024> table = [&] {
-        std::array<double, 1024> t{};
-        for (std::int64_t d = 16; d < 1024; ++d) t[static_cast<std::size_t>(d)] = guess(d);
-        return t;
-    }();
-    return days < 1024 ? table[static_cast<std::size_t>(days)] : guess(days);
-}
+// The month of each 32-day block of the table's days: a serial's month is
+// its block's or one of the next two (no month is shorter than 28 days).
+constexpr std::int64_t table_days = 146462;  // 1899-01-01 to 2300-01-01
+constexpr auto block_months = [] {
+    std::array<std::uint16_t, table_days / 32 + 1> t{};
+    std::size_t m = 0;
+    for (std::size_t b = 0; b < t.size(); ++b) {
+        const std::int64_t first = month_starts[0] + static_cast<std::int64_t>(b) * 32;
+        while (m + 1 < month_starts.size() && month_starts[m + 1] <= first) ++m;
+        t[b] = static_cast<std::uint16_t>(m);
+    }
+    return t;
+}();
 
 }  // namespace
 
-// The part [lo, hi] of the reference period [a, b], in years.
-double icma_part(std::int32_t lo, std::int32_t hi, std::int32_t a, std::int32_t b) noexcept {
-    std::int64_t reference = b - a;
-    double per_year;
-    if (reference < 16) {
-        // Too short to guess from: a year from the part's start stands in.
-        per_year = 1.0;
-        const civil::Fields f = fields(lo);
-        const unsigned day = std::min(f.day, civil::month_length(f.year + 1, f.month));
-        reference = serial_of(f.year + 1, f.month, day) - lo;
-    } else {
-        per_year = coupons_per_year(reference);
+double icma_part_short(std::int32_t lo, std::int32_t hi) noexcept {
+    const civil::Fields f = fields(lo);
+    const std::int32_t reference = day_of_month((f.year + 1) * 12 + f.month - 1, f.day, false) - lo;
+    return static_cast<double>(hi - lo) / static_cast<double>(reference);
+}
+
+MonthDay month_day(std::int32_t serial) noexcept {
+    const auto offset = static_cast<std::uint64_t>(std::int64_t{serial} - month_starts[0]);
+    if (offset < static_cast<std::uint64_t>(table_days)) {
+        std::size_t m = block_months[offset >> 5];
+        m += serial >= month_starts[m + 1];
+        m += serial >= month_starts[m + 1];
+        return {table_first_month + static_cast<std::int64_t>(m), static_cast<unsigned>(serial - month_starts[m] + 1)};
     }
-    return static_cast<double>(hi - lo) / (static_cast<double>(reference) * per_year);
+    const civil::Fields f = fields(serial);
+    return {f.year * 12 + f.month - 1, f.day};
 }
 
 namespace {
+
+bool is_front(StubType s) noexcept { return s == StubType::FrontShort || s == StubType::FrontLong; }
+bool is_long(StubType s) noexcept { return s == StubType::FrontLong || s == StubType::BackLong; }
 
 [[noreturn]] void no_reference_periods() { throw Error("ACT/ACT ICMA reference dates do not advance"); }
 
@@ -67,37 +63,54 @@ namespace {
 
 // ---------------------------------------------------------------- the dates
 
-std::int32_t CouponDates::regular(std::int64_t p) const {
-    // Every regular date lies between the ends: t >= 1899 * 12.
-    const auto t = static_cast<std::uint64_t>(anchor_month_ + dir_ * p * months_);
-    const auto year = static_cast<std::int64_t>(t / 12);
-    const auto month = static_cast<unsigned>(t % 12 + 1);
-    const unsigned length = civil::month_length(year, month);
-    return serial_of(year, month, month_ends_ ? length : std::min(anchor_day_, length));
+std::int64_t CouponDates::whole_periods(std::int64_t months) const noexcept {
+    // Constant divisors: a multiplication each.
+    switch (months_) {
+        case 1: return months;
+        case 2: return months / 2;
+        case 3: return months / 3;
+        case 4: return months / 4;
+        case 6: return months / 6;
+        default: return months / 12;
+    }
+}
+
+std::int32_t CouponDates::regular(std::int64_t p) const noexcept {
+    return day_of_month(anchor_month_ + dir_ * p * months_, anchor_day_, month_ends_);
 }
 
 std::int32_t CouponDates::interior(int i) const {
     const std::int64_t p = front_ ? n_ - 1 - i : i;
-    std::int32_t d = regular(p);
-    if (eom_business_) d = last_of_month(d);
-    return c_.days().adjust(d, c_.accrual_adj());
+    return at_month(anchor_month_ + dir_ * p * months_);
 }
 
-std::int32_t CouponDates::accrual(int j) const {
-    if (list_ != nullptr) return (*list_)[static_cast<std::size_t>(j)];
-    if (j == 0) return first_;
-    if (j == periods_) return last_;
-    const auto slot = static_cast<std::size_t>(j & 3);
-    if (memo_index_[slot] == j) return memo_date_[slot];
-    const std::int32_t d = interior(j + (erase_first_ ? 1 : 0));
-    memo_index_[slot] = j;
-    memo_date_[slot] = d;
-    return d;
+std::int32_t CouponDates::adjust_slow(std::int32_t d, BusDayAdj rule) const {
+    if (days_.covers(d)) {
+        std::int64_t s = d;
+        switch (rule) {
+            case BusDayAdj::Following:
+                s = days_.next(d);
+                break;
+            case BusDayAdj::Preceding:
+                s = days_.previous(d);
+                break;
+            case BusDayAdj::ModFollowing:
+                s = days_.next(d);
+                if (s >= Date::min_serial && s <= Date::max_serial &&
+                    month_day(static_cast<std::int32_t>(s)).month != month_day(d).month) {
+                    s = days_.previous(d);
+                }
+                break;
+            case BusDayAdj::Unadjusted:
+                break;
+        }
+        if (s >= Date::min_serial && s <= Date::max_serial && days_.covers(s)) return static_cast<std::int32_t>(s);
+    }
+    return days_.adjust(d, rule);  // the reason, thrown
 }
 
 bool CouponDates::make(std::int32_t start, std::int32_t maturity) {
     if (start >= maturity) return false;
-    const BusinessDays& days = c_.days();
     const BusDayAdj adj = c_.accrual_adj();
     const StubType stub = c_.stub();
     front_ = is_front(stub);
@@ -105,53 +118,60 @@ bool CouponDates::make(std::int32_t start, std::int32_t maturity) {
     months_ = c_.months();
     list_ = nullptr;
     has_grid_first_ = has_grid_last_ = false;
+    memo_index_ = {-1, -1, -1, -1};
     const std::int32_t anchor = front_ ? maturity : start;
     const std::int32_t limit = front_ ? start : maturity;
-    const civil::Fields a = fields(anchor);
-    anchor_month_ = a.year * 12 + a.month - 1;
+    const MonthDay a = month_day(anchor);
+    anchor_month_ = a.month;
     anchor_day_ = a.day;
-    month_ends_ = c_.end_of_month() && a.day == civil::month_length(a.year, a.month);
-    // Regular dates from the anchor towards the limit: k of them.
-    const civil::Fields l = fields(limit);
-    std::int64_t k = dir_ * (l.year * 12 + l.month - 1 - anchor_month_) / months_;
-    std::int32_t last_regular = k >= 1 ? regular(k) : anchor;
-    if (k >= 1 && (front_ ? last_regular < limit : last_regular > limit)) {
-        --k;  // only the one in the limit's month can pass it
-        last_regular = k >= 1 ? regular(k) : anchor;
+    month_ends_ = c_.end_of_month() && anchor == day_of_month(a.month, 31, true);
+    // Regular dates from the anchor towards the limit: k of them. Only one in
+    // the limit's own month can pass it or fall on it.
+    const std::int64_t distance = dir_ * (month_day(limit).month - anchor_month_);
+    std::int64_t k = whole_periods(distance);
+    std::int64_t gap = distance - k * months_;  // months from the last regular date to the limit
+    bool on_grid = false;
+    if (k >= 1 && gap == 0) {
+        const std::int32_t r = regular(k);
+        if (front_ ? r < limit : r > limit) {
+            --k;
+            gap = months_;
+        } else {
+            on_grid = r == limit;
+        }
     }
-    const bool on_grid = k >= 1 && last_regular == limit;
     if (stub == StubType::NoStub && !on_grid) return false;
     bool has_limit = !on_grid;
     std::int64_t kept = k;
     if (has_limit && is_long(stub) && k >= 1) {  // a long stub takes in the short one's end
         --kept;
-        last_regular = kept >= 1 ? regular(kept) : anchor;
+        gap += months_;
     }
     if (!c_.short_closures()) return materialise(start, maturity);
-    memo_index_ = {-1, -1, -1, -1};
-    // With short closures the limit is the one date that may adjust onto its
-    // neighbour, and adjustment keeps the order of dates (it is monotonic), so
-    // no other pair of dates meets.
-    const std::int32_t limit_adjusted = days.adjust(limit, adj);
-    if (has_limit && limit_adjusted == days.adjust(last_regular, adj)) has_limit = false;
+    // With closures shorter than a month the limit is the one date that may
+    // adjust onto its neighbour (a month or less from it), and adjustment
+    // keeps the order of dates, so no other pair meets.
+    const std::int32_t limit_adjusted = adjusted(limit, adj);
+    if (has_limit && gap <= 1 && limit_adjusted == adjusted(kept >= 1 ? regular(kept) : anchor, adj)) {
+        has_limit = false;
+    }
     const std::int64_t n = 1 + kept + (has_limit ? 1 : 0);
     if (n < 2) return false;
     n_ = static_cast<int>(n);
-    eom_business_ = c_.end_of_month() && n_ > 2 && days.is_month_end(anchor);
-    const std::int32_t anchor_adjusted = days.adjust(anchor, adj);
-    const std::int32_t far_adjusted = has_limit ? limit_adjusted : days.adjust(last_regular, adj);
+    eom_business_ = c_.end_of_month() && n_ > 2 && days_.is_month_end(anchor);
+    const std::int32_t anchor_adjusted = adjusted(anchor, adj);
+    const std::int32_t far_adjusted = has_limit ? limit_adjusted : adjusted(regular(kept), adj);
     first_ = front_ ? far_adjusted : anchor_adjusted;
     last_ = front_ ? anchor_adjusted : far_adjusted;
     first_regular_ = !(front_ && has_limit);
     last_regular_ = !(!front_ && has_limit);
-    erase_first_ = erase_last_ = false;
+    erase_first_ = false;
     periods_ = n_ - 1;
     // Moved to its month's end, the date before a back stub's end may reach
     // it: it goes, and the merged period is regular only if the two met.
     if (!front_ && has_limit && eom_business_) {
         const std::int32_t d = interior(n_ - 2);
         if (d >= last_) {
-            erase_last_ = true;
             last_regular_ = d == last_;
             --periods_;
         }
@@ -163,13 +183,11 @@ bool CouponDates::materialise(std::int32_t start, std::int32_t maturity) {
     // The general form of make_schedule, for calendars whose closures can
     // adjust regular dates onto each other: every date listed.
     thread_local std::vector<std::int32_t> list;
-    const BusinessDays& days = c_.days();
     const BusDayAdj adj = c_.accrual_adj();
     const StubType stub = c_.stub();
     const std::int32_t anchor = front_ ? maturity : start;
     const std::int32_t limit = front_ ? start : maturity;
-    const civil::Fields l = fields(limit);
-    std::int64_t k = dir_ * (l.year * 12 + l.month - 1 - anchor_month_) / months_;
+    std::int64_t k = whole_periods(dir_ * (month_day(limit).month - anchor_month_));
     if (k >= 1 && (front_ ? regular(k) < limit : regular(k) > limit)) --k;
     list.clear();
     list.push_back(anchor);
@@ -181,9 +199,9 @@ bool CouponDates::materialise(std::int32_t start, std::int32_t maturity) {
     }
     // Dates adjusting onto the one kept before them (from the anchor) go.
     std::size_t size = 1;
-    std::int32_t previous = days.adjust(list[0], adj);
+    std::int32_t previous = days_.adjust(list[0], adj);
     for (std::size_t i = 1; i < list.size(); ++i) {
-        const std::int32_t d = days.adjust(list[i], adj);
+        const std::int32_t d = days_.adjust(list[i], adj);
         if (d == previous) {
             if (i + 1 == list.size() && has_limit) has_limit = false;
             continue;
@@ -193,10 +211,10 @@ bool CouponDates::materialise(std::int32_t start, std::int32_t maturity) {
     }
     list.resize(size);
     if (front_) std::reverse(list.begin(), list.end());
-    if (c_.end_of_month() && size > 2 && days.is_month_end(anchor)) {
+    if (c_.end_of_month() && size > 2 && days_.is_month_end(anchor)) {
         for (std::size_t i = 1; i + 1 < size; ++i) list[i] = last_of_month(list[i]);
     }
-    for (std::int32_t& d : list) d = days.adjust(d, adj);
+    for (std::int32_t& d : list) d = days_.adjust(d, adj);
     first_regular_ = !(front_ && has_limit);
     last_regular_ = !(!front_ && has_limit);
     if (list.size() > 2 && list[list.size() - 2] >= list.back()) {
@@ -217,23 +235,33 @@ bool CouponDates::materialise(std::int32_t start, std::int32_t maturity) {
 }
 
 int CouponDates::next_payment(std::int32_t settle) const {
-    const BusinessDays& days = c_.days();
-    const BusDayAdj pay = c_.payment_adj();
-    const auto payment = [&](int j) { return days.adjust(accrual(j), pay); };
     int j;
+    // Adjustment moves a date by at most the longest closure: payments
+    // further than that from the settlement date fall on its side.
+    std::int32_t reach = 21;
     if (list_ != nullptr) {
         j = static_cast<int>(std::upper_bound(list_->begin(), list_->end(), settle) - list_->begin());
+        reach = std::numeric_limits<std::int32_t>::max() / 2;
     } else {
-        // The regular date near the settlement date, from the months between them.
-        const civil::Fields f = fields(settle);
-        const std::int64_t months = f.year * 12 + f.month - 1 - anchor_month_;
-        const std::int64_t p = front_ ? -months / months_ : months / months_ + 1;
-        const std::int64_t i = front_ ? n_ - 1 - p : p;
-        j = static_cast<int>(std::clamp<std::int64_t>(i - (erase_first_ ? 1 : 0), 1, periods_));
+        // The regular date ending the period around the settlement date, from
+        // the months between them.
+        const std::int64_t months = dir_ * (month_day(settle).month - anchor_month_);
+        std::int64_t p = whole_periods(months < 0 ? 0 : months);
+        const bool in_settle_month = months >= 0 && p * months_ == months;
+        std::int64_t i;
+        if (front_) {
+            // regular(p) is in the settlement month or after it.
+            if (in_settle_month && p >= 1 && settle >= regular(p)) --p;
+            i = n_ - 1 - p;
+        } else {
+            // regular(p) is in the settlement month or before it.
+            i = in_settle_month && settle < regular(p) ? p : p + 1;
+        }
+        j = static_cast<int>(std::clamp<std::int64_t>(i - (erase_first_ ? 1 : 0), 1, periods_ + 1));
     }
     j = std::clamp(j, 1, periods_);
-    while (j > 1 && payment(j - 1) > settle) --j;
-    while (j <= periods_ && payment(j) <= settle) ++j;
+    while (j > 1 && accrual(j - 1) + reach >= settle && payment(j - 1) > settle) --j;
+    while (j <= periods_ && accrual(j) - reach <= settle && payment(j) <= settle) ++j;
     return j;
 }
 
@@ -243,19 +271,15 @@ std::int32_t CouponDates::advance_months(std::int32_t d, int months) const {
     if (t < std::int64_t{1899} * 12 || t > std::int64_t{65535} * 12 + 11) {
         throw Error("Reference date " + Date::from_serial(d).to_string() + " moved past the range of dates");
     }
-    const std::int64_t year = t / 12;
-    const auto month = static_cast<unsigned>(t % 12 + 1);
-    const unsigned length = civil::month_length(year, month);
-    const BusinessDays& days = c_.days();
     const BusDayAdj adj = c_.accrual_adj();
     if (c_.end_of_month()) {
         if (adj == BusDayAdj::Unadjusted) {
-            if (f.day == civil::month_length(f.year, f.month)) return serial_of(year, month, length);
-        } else if (days.is_month_end(d)) {
-            return days.month_end(serial_of(year, month, length));
+            if (f.day == civil::month_length(f.year, f.month)) return day_of_month(t, 31, true);
+        } else if (days_.is_month_end(d)) {
+            return days_.month_end(day_of_month(t, 31, true));
         }
     }
-    return days.adjust(serial_of(year, month, std::min(f.day, length)), adj);
+    return days_.adjust(day_of_month(t, f.day, false), adj);
 }
 
 std::int32_t CouponDates::grid(int j) const {
@@ -283,25 +307,25 @@ std::int32_t CouponDates::grid(int j) const {
 
 // ---------------------------------------------------------------- ACT/ACT ICMA along the reference dates
 
-double Grid::span(std::int32_t x, std::int32_t y, int& hint) const {
+double CouponDates::span(std::int32_t x, std::int32_t y, int& hint) const {
     if (x == y) return 0.0;
     if (y < x) return -span(y, x, hint);
     // Reference periods last at least a few days: the walk is bounded by the span.
     std::int64_t budget = 64 + (std::int64_t{y} - x) / 4;
     int j = hint;
-    std::int32_t a = at(j), b = at(j + 1);
+    std::int32_t a = grid(j), b = grid(j + 1);
     while (x < a) {
         if (--budget < 0) no_reference_periods();
         --j;
         b = a;
-        a = at(j);
+        a = grid(j);
         if (a >= b) no_reference_periods();
     }
     while (x >= b) {
         if (--budget < 0) no_reference_periods();
         ++j;
         a = b;
-        b = at(j + 1);
+        b = grid(j + 1);
         if (b <= a) no_reference_periods();
     }
     double sum = 0.0;
@@ -312,7 +336,7 @@ double Grid::span(std::int32_t x, std::int32_t y, int& hint) const {
         if (--budget < 0) no_reference_periods();
         ++j;
         a = b;
-        b = at(j + 1);
+        b = grid(j + 1);
         if (b <= a) no_reference_periods();
     }
     hint = j;
