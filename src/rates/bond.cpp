@@ -412,12 +412,15 @@ struct Value {
     double price, slope;
 };
 
-// The root of a decreasing convex function f(x) = target, searched by Newton
-// steps kept inside a bracket that is widened first (bounded): NaN when the
-// bracket holds no root. `eval(x)` returns {f(x), f'(x)}.
+// The root of a decreasing convex function f(x) = target: Newton steps,
+// converging from the left of the root (a step from the right lands left of
+// it), kept inside the bracket the iterates make and halving it when a step
+// would leave it; bounded. NaN when no root is found. `eval(x)` returns
+// {f(x), f'(x)}.
 template <class F>
 double solve_decreasing(F eval, double target, double guess) {
     constexpr int max_steps = 200;
+    constexpr double tiny = 4 * std::numeric_limits<double>::epsilon();
     double lo = -std::numeric_limits<double>::infinity(), hi = std::numeric_limits<double>::infinity();
     double x = guess;
     Value v = eval(x);
@@ -430,24 +433,25 @@ double solve_decreasing(F eval, double target, double guess) {
         } else {
             hi = x;
         }
-        double next = x;
-        if (v.slope < 0.0 && std::isfinite(v.price)) next = x - gap / v.slope;
+        double next = nan_value;
+        if (v.slope < 0.0 && std::isfinite(v.price) && std::isfinite(v.slope)) {
+            const double step = -gap / v.slope;
+            if (std::abs(step) <= tiny * std::abs(x)) return x + step;  // converged to the last digits
+            next = x + step;
+        }
         if (!(next > lo && next < hi)) {
-            // Outside the bracket (or no slope): halve it, or widen it while one side is open.
             if (std::isfinite(lo) && std::isfinite(hi)) {
                 next = lo + (hi - lo) / 2;
+                if (!(next > lo && next < hi)) return x;  // nothing left between them
             } else if (std::isfinite(lo)) {
                 next = lo + std::max(1.0, std::abs(lo));
             } else {
                 next = hi - std::max(1.0, std::abs(hi));
             }
         }
-        if (next == x || (std::isfinite(lo) && std::isfinite(hi) && (next <= lo || next >= hi))) return x;
-        const double move = std::abs(next - x);
         x = next;
-        v = eval(x);
-        if (move <= 4 * std::numeric_limits<double>::epsilon() * std::abs(x)) return std::isnan(v.price) ? nan_value : x;
         if (std::abs(x) > 1e6) return nan_value;  // no root at any sensible yield or spread
+        v = eval(x);
     }
     return nan_value;
 }

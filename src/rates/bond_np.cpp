@@ -202,7 +202,9 @@ struct Arg<np::CalendarChoice> {
                 return false;
             }
             Ref mask(PyArray_FROMANY(weekmask.get(), NPY_BOOL, 1, 1, NPY_ARRAY_CARRAY));
-            Ref days(mask ? PyArray_FROMANY(holidays.get(), NPY_INT64, 1, 1, NPY_ARRAY_CARRAY) : nullptr);
+            PyArray_Descr* day_type = np::days_descr();
+            Py_XINCREF(day_type);  // stolen
+            Ref days(mask && day_type ? PyArray_FromAny(holidays.get(), day_type, 1, 1, NPY_ARRAY_CARRAY, nullptr) : nullptr);
             if (!mask || !days || PyArray_SIZE(reinterpret_cast<PyArrayObject*>(mask.get())) != 7) {
                 PyErr_Clear();
                 PyErr_Format(PyExc_TypeError, "'%s' object is not a Calendar or numpy.busdaycalendar",
