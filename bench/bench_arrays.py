@@ -36,6 +36,8 @@ THREADS = {"default threads": "qn.set_num_threads(len(os.sched_getaffinity(0)))"
            "1 thread": "qn.set_num_threads(1)"}
 OPTIONS = "(S, K, r, y, T, flag, vol)"
 GIVEN = "OPTS = (S, K, r, y, T, flag, vol)\nouts = tuple(np.empty(n) for _ in range(7))\n"
+NUMPY_ALLOCATOR = "qn.Metrics(*qn.get_metrics_ufunc" + OPTIONS + ")"
+KEEP = "from collections import deque\nkept = deque(maxlen=10)\nfor _ in range(11):\n    kept.append({})\n"
 
 
 def setup(threads: str) -> str:
@@ -56,6 +58,16 @@ CASES = [
     # allocator from call to call.
     Case("qn.get_metrics, 10^6, out= (default threads)", "qn.get_metrics(*OPTS, out=outs)",
          "qn.npv, out= (default threads)", "qn.npv(*OPTS, out=outs[0])", setup("default threads") + GIVEN),
+    # get_metrics' outputs over large books come from the module's own memory
+    # (huge pages, freed outputs kept for the next ones); the peer is the same
+    # ufunc with NumPy's allocator. Results freed at once, and the last ten
+    # calls' results kept alive (the eleventh call before the timing frees
+    # the first, so every timed call meets the steady state).
+    Case("qn.get_metrics, 10^6, freed at once", "qn.get_metrics" + OPTIONS, "same ufunc, NumPy's allocator",
+         NUMPY_ALLOCATOR, setup("default threads"), 1.0),
+    Case("qn.get_metrics, 10^6, last 10 kept alive", "kept.append(qn.get_metrics" + OPTIONS + ")",
+         "same ufunc, NumPy's allocator", f"kept.append({NUMPY_ALLOCATOR})", setup("default threads"), 1.0,
+         own_setup=KEEP.format("qn.get_metrics" + OPTIONS), peer_setup=KEEP.format(NUMPY_ALLOCATOR)),
     Case("qn.erf, 10^6 values (1 thread)", "qn.erf(x)", "scipy.special.erf", "erf(x)", setup("1 thread"), 1.0),
     Case("loop over BlackScholes.npv, 10^6 options", "loop()", "qn.npv (1 thread)", "qn.npv" + OPTIONS,
          setup("1 thread") + LOOP),

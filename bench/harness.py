@@ -22,6 +22,8 @@ class Case:
     setup: str = ""        # shared set-up code, run once per timer
     target: float | None = None  # the ratio we aim to stay under, shown for reference
     notes: list[str] = field(default_factory=list)
+    own_setup: str = ""    # set-up for the quillander statement alone, after `setup`
+    peer_setup: str = ""   # set-up for the peer statement alone, after `setup`
 
 
 def calibrated(stmt: str, setup: str, min_time: float = 0.05) -> tuple[timeit.Timer, int]:
@@ -38,9 +40,9 @@ def calibrated(stmt: str, setup: str, min_time: float = 0.05) -> tuple[timeit.Ti
 def measure(case: Case, repeat: int = 7) -> tuple[float, float | None]:
     """Median ns per call of ours and of the peer. Their runs alternate, so a
     stretch of machine noise falls on both sides rather than on one."""
-    timers = [calibrated(case.stmt, case.setup)]
+    timers = [calibrated(case.stmt, case.setup + "\n" + case.own_setup)]
     if case.peer_stmt:
-        timers.append(calibrated(case.peer_stmt, case.setup))
+        timers.append(calibrated(case.peer_stmt, case.setup + "\n" + case.peer_setup))
     runs: list[list[float]] = [[] for _ in timers]
     for _ in range(repeat):
         for (timer, number), out in zip(timers, runs):

@@ -235,6 +235,9 @@ bool probe_values(PyObject* q) {
 
 long set_threads(std::int32_t n) {
     if (n < 1) throw Error("Number of threads (" + std::to_string(n) + ") must be >= 1");
+    if (n > max_threads()) {
+        throw Error("Number of threads (" + std::to_string(n) + ") must be <= " + std::to_string(max_threads()));
+    }
     const long previous = num_threads();
     set_num_threads(n);
     return previous;
@@ -246,7 +249,8 @@ PyMethodDef* thread_defs() {
     static PyMethodDef defs[] = {
         py::function<"set_num_threads(n)\n--\n\n"
                      "Use at most `n` threads (the calling one included) in every loop; 1 means\n"
-                     "no extra threads. Returns the previous setting. Results do not depend on it.",
+                     "no extra threads, and n may be at most 256 (or the machine's cores, if more).\n"
+                     "Returns the previous setting. Results do not depend on it.",
                      &set_threads>(),
         py::function<"get_num_threads()\n--\n\nThe number of threads a loop may use (the machine's cores by default).",
                      &get_threads>(),

@@ -4,6 +4,7 @@ Let's Be Rational, for single options and for arrays alike."""
 import itertools
 import math
 import os
+import struct
 import subprocess
 import sys
 import warnings
@@ -208,6 +209,43 @@ def test_scalar_inputs_and_result_types():
     # NumPy scalars and bools are NumPy's business: a NumPy scalar back.
     assert type(qn.implied_vol(np.float64(price), 100, 110, 0.02, 0.01, 0.75, 1)) is np.float64
     assert qn.implied_vol(np.float64(price), 100, 110, 0.02, 0.01, 0.75, True) == v
+
+
+# Python ints beyond int64 are Python numbers too: converted as float() converts
+# them, a float back; one too large for a float is the scalar binding's error,
+# before a bad flag's.
+TWO_70, STRIKE_70 = 2**70, 2**70 + 2**67
+BIG_PRICE = B.npv(TWO_70, STRIKE_70, 0.02, 0.01, 0.75, CALL, 0.3)
+
+
+@pytest.mark.parametrize("args", [
+    pytest.param((BIG_PRICE, TWO_70, STRIKE_70, 0.02, 0.01, 0.75, 1), id="spot and strike 2**70"),
+    pytest.param((BIG_PRICE, TWO_70, STRIKE_70, 0.02, 0.01, 0.75, CALL), id="with a PutCallFlag"),
+    pytest.param((2**63 // 10, 2**63, 2**63 + 2**12, 0, 0, 1, 1), id="spot 2**63, all ints"),
+    pytest.param((10.0, 100.0, 100.0, -2**70, 0.0, 1.0, 0), id="rate -2**70"),
+    pytest.param((10.0, 100.0, 100.0, 0.0, 0.0, 2**64 - 1, 1), id="tau 2**64 - 1"),
+    pytest.param((10.0, 100.0, 2**1024 - 2**970 - 1, 0.0, 0.0, 1.0, 0), id="strike rounding to the largest float"),
+])
+def test_python_ints_beyond_int64_give_a_float(args):
+    got = qn.implied_vol(*args)
+    want = qn.implied_vol(*(float(a) if i < 6 else a for i, a in enumerate(args)))
+    assert type(got) is float and type(want) is float
+    assert struct.pack("<d", got) == struct.pack("<d", want)
+
+
+def test_python_ints_beyond_int64_give_back_the_vol():
+    assert abs(qn.implied_vol(BIG_PRICE, TWO_70, STRIKE_70, 0.02, 0.01, 0.75, 1) - 0.3) < 1e-12
+
+
+@pytest.mark.parametrize("big", [2**1024 - 2**970, -(10**400)], ids=["2**1024 - 2**970", "-10**400"])
+@pytest.mark.parametrize("position", [0, 3, 5])
+@pytest.mark.parametrize("flag", [1, 7])
+def test_python_ints_too_large_for_a_float_raise_the_scalar_error(big, position, flag):
+    with pytest.raises(OverflowError) as scalar:
+        B.npv(*[big if i == max(position - 1, 0) else 1.0 for i in range(5)], CALL, 0.2)
+    args = [10.0, 100.0, 100.0, 0.0, 0.0, 1.0, flag]
+    args[position] = big
+    raises(OverflowError, scalar.value.args[0], lambda: qn.implied_vol(*args))
 
 
 def test_broadcasting_keywords_and_object_flags():

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 namespace quill::np {
 
@@ -51,11 +52,68 @@ std::size_t page_size() {
     return page;
 }
 
-void* mapped(std::size_t size) {
+// Freed mappings kept for the next outputs of their length, so that outputs
+// made while earlier ones live or just after they went reuse pages already
+// faulted in, as the C library reuses its freed blocks. At most one
+// get_metrics call's outputs and one more; a longer mapping than the C
+// library would keep for reuse goes back to the system at once.
+constexpr std::size_t kept_most = 8;
+constexpr std::size_t kept_longest = std::size_t{32} << 20;
+
+struct Kept {
+    void* data;
+    std::size_t length;
+};
+
+std::mutex kept_lock;  // allocations run with the interpreter lock held; this costs nothing beside them
+Kept kept[kept_most];
+std::size_t kept_count = 0;
+
+void* reuse(std::size_t length) {
+    std::lock_guard lock(kept_lock);
+    for (std::size_t i = kept_count; i-- > 0;) {  // the latest first: its pages are the likeliest in cache
+        if (kept[i].length == length) {
+            void* data = kept[i].data;
+            std::copy(kept + i + 1, kept + kept_count, kept + i);
+            --kept_count;
+            return data;
+        }
+    }
+    return nullptr;
+}
+
+void unmap(void* data, std::size_t length) { munmap(static_cast<char*>(data) - page_size(), page_size() + length); }
+
+// Keeps a freed mapping, giving the oldest kept one back when full.
+void keep(void* data, std::size_t length) {
+    if (length > kept_longest) {
+        unmap(data, length);
+        return;
+    }
+    Kept oldest{nullptr, 0};
+    {
+        std::lock_guard lock(kept_lock);
+        if (kept_count == kept_most) {
+            oldest = kept[0];
+            std::copy(kept + 1, kept + kept_count, kept);
+            --kept_count;
+        }
+        kept[kept_count++] = Kept{data, length};
+    }
+    if (oldest.data != nullptr) unmap(oldest.data, oldest.length);
+}
+
+void* mapped(std::size_t size, bool zero) {
     const std::size_t page = page_size();
     if (size > SIZE_MAX / 2) return nullptr;
     std::size_t length = round_up(size, huge_page);
     if (length - size > size / 16) length = round_up(size, page);
+    if (!zero) {  // fresh mappings read as zeros, kept ones as their last owner left them
+        if (void* data = reuse(length)) {
+            header(data) = Header{length, size};
+            return data;
+        }
+    }
     const std::size_t total = page + length + huge_page;
     void* got = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (got == MAP_FAILED) return nullptr;
@@ -68,15 +126,14 @@ void* mapped(std::size_t size) {
     return data;
 }
 
-void unmap(void* data, std::size_t length) { munmap(static_cast<char*>(data) - page_size(), page_size() + length); }
 #else
-void* mapped(std::size_t) { return nullptr; }
-void unmap(void*, std::size_t) {}
+void* mapped(std::size_t, bool) { return nullptr; }
+void keep(void*, std::size_t) {}
 #endif
 
 void* block(std::size_t size, bool zero) {
     if (size >= large) {
-        if (void* p = mapped(size)) return p;
+        if (void* p = mapped(size, zero)) return p;
     }
     return from_malloc(size, zero);
 }
@@ -94,7 +151,7 @@ void release(void*, void* p, std::size_t) {
     if (h.mapped == 0) {
         std::free(&header(p));
     } else {
-        unmap(p, h.mapped);
+        keep(p, h.mapped);
     }
 }
 

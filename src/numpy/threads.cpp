@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 namespace quill::np {
 namespace {
@@ -20,6 +23,17 @@ int machine_threads() noexcept {
 }
 
 std::atomic<int> wanted_threads{0};  // 0: the machine's count, read on first use
+
+// For tests only: QUILLANDER_TEST_THREAD_STARTS=k in the environment when the
+// pool is made lets it start k workers and has every later start refused as
+// the system refuses one (a process or address-space limit). Unset: no limit.
+long test_thread_starts() noexcept {
+    const char* text = std::getenv("QUILLANDER_TEST_THREAD_STARTS");
+    if (text == nullptr || *text == '\0') return -1;
+    char* end = nullptr;
+    const long k = std::strtol(text, &end, 10);
+    return *end == '\0' && k >= 0 ? k : -1;
+}
 
 struct Job {
     void (*fn)(void*, std::int64_t, std::int64_t);
@@ -45,12 +59,25 @@ struct Pool {
     std::uint64_t generation = 0;
     int workers = 0;
     int active = 0;  // workers inside the current job
+    long starts_left = test_thread_starts();
 
-    void grow(int count) {
+    // Starts workers up to `count` and returns how many there are: fewer when
+    // the system refuses a thread. A later loop tries again, as the limit may
+    // have gone; the calling thread takes every chunk no worker takes.
+    int grow(int count) noexcept {
         while (workers < count) {
-            const int id = workers++;
-            std::thread([this, id] { work(id); }).detach();
+            try {
+                // The test hook's refusal takes the path of the system's.
+                if (starts_left == 0) throw std::system_error(EAGAIN, std::generic_category());
+                const int id = workers;
+                std::thread([this, id] { work(id); }).detach();
+            } catch (...) {  // std::system_error, or std::bad_alloc for the thread's state
+                break;
+            }
+            ++workers;
+            if (starts_left > 0) --starts_left;
         }
+        return workers;
     }
 
     static void take(Job& job) {
@@ -83,7 +110,7 @@ struct Pool {
     }
 
     void run(Job& j) {
-        grow(j.helpers);
+        j.helpers = std::min(j.helpers, grow(j.helpers));
         {
             std::lock_guard lock(m);
             job = &j;
@@ -106,7 +133,8 @@ Pool* pool() {
     std::lock_guard lock(pool_creation);
     p = the_pool.load(std::memory_order_acquire);
     if (p == nullptr || p->owner != getpid()) {
-        p = new Pool;  // a forked child's old pool is abandoned, never touched
+        p = new (std::nothrow) Pool;  // a forked child's old pool is abandoned, never touched
+        if (p == nullptr) return nullptr;
         the_pool.store(p, std::memory_order_release);
     }
     return p;
@@ -119,6 +147,8 @@ int num_threads() noexcept {
     return n > 0 ? n : machine_threads();
 }
 
+int max_threads() noexcept { return std::max(256, machine_threads()); }
+
 void set_num_threads(int n) noexcept { wanted_threads.store(std::max(1, n), std::memory_order_relaxed); }
 
 void run_chunks(std::int64_t n, std::int64_t grain, void (*fn)(void*, std::int64_t, std::int64_t), void* ctx) {
@@ -129,7 +159,8 @@ void run_chunks(std::int64_t n, std::int64_t grain, void (*fn)(void*, std::int64
         return;
     }
     Pool* p = pool();
-    std::unique_lock busy(p->busy, std::try_to_lock);
+    std::unique_lock<std::mutex> busy;
+    if (p != nullptr) busy = std::unique_lock(p->busy, std::try_to_lock);
     if (!busy.owns_lock()) {
         fn(ctx, 0, n);
         return;

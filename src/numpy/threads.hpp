@@ -12,6 +12,13 @@ namespace quill::np {
 int num_threads() noexcept;
 void set_num_threads(int n) noexcept;
 
+// The most set_num_threads takes: 256, or the machine's cores if more. The
+// loops are arithmetic, so threads beyond the cores only share them, and each
+// worker keeps a stack (8 MB of address space by default) for the process's
+// life; the cap stays above any count that helps, on any machine, so a script
+// written for a large server still runs on a laptop.
+int max_threads() noexcept;
+
 // Runs fn(ctx, begin, end) over [0, n) in chunks of at least `grain` items and
 // returns when every chunk has run. Runs inline when one thread suffices, or
 // when the pool is busy with another caller's loop.

@@ -7,6 +7,7 @@
 #include "numpy/twins.hpp"
 #include "numpy/ufunc.hpp"
 #include "pricers/implied_vol.hpp"
+#include "python/binding.hpp"
 #include "python/ref.hpp"
 
 namespace quill::np {
@@ -26,21 +27,16 @@ namespace bs = quill::black_scholes;
 
 PyObject* implied_vol_ufunc = nullptr;  // kept for the process's life
 
-// An exact float, or an exact int that int64 holds (converted as NumPy
-// converts it); anything else is left to NumPy.
-bool plain_number(PyObject* o, double& out) {
+// An exact float or an exact int, converted as float() converts it: 1 when
+// read, 0 when left to NumPy, -1 with the scalar binding's OverflowError set
+// for an int too large for a float.
+int plain_number(PyObject* o, double& out) {
     if (PyFloat_CheckExact(o)) {
         out = PyFloat_AS_DOUBLE(o);
-        return true;
+        return 1;
     }
-    if (PyLong_CheckExact(o)) {
-        int overflow = 0;
-        const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
-        if (overflow != 0) return false;
-        out = static_cast<double>(v);
-        return true;
-    }
-    return false;
+    if (PyLong_CheckExact(o)) return py::load_double(o, out) ? 1 : -1;
+    return 0;
 }
 
 // A PutCallFlag, or an exact int that int64 holds: 1 when read, 0 when it is
@@ -65,9 +61,10 @@ int plain_flag(PyObject* o, PutCallFlag& out) {
 PyObject* implied_vol(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     if (nargs == 7 && kwnames == nullptr) {
         double v[6];
-        bool plain = true;
-        for (int i = 0; i < 6 && plain; ++i) plain = plain_number(args[i], v[i]);
-        if (plain) {
+        int plain = 1;
+        for (int i = 0; i < 6 && plain > 0; ++i) plain = plain_number(args[i], v[i]);
+        if (plain < 0) return nullptr;
+        if (plain > 0) {
             PutCallFlag flag;
             const int got = plain_flag(args[6], flag);
             if (got < 0) return nullptr;

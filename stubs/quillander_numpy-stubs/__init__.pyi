@@ -104,46 +104,78 @@ _Real: TypeAlias = float | np.floating[Any] | np.integer[Any] | np.bool_
 _Flag: TypeAlias = PutCallFlag | int | np.integer[Any] | np.bool_
 _Flags: TypeAlias = PutCallFlag | ArrayLike
 
-def set_num_threads(n: SupportsIndex) -> int: ...
-def get_num_threads() -> int: ...
+def set_num_threads(n: SupportsIndex) -> int:
+    """Use at most n threads per loop, the calling one included (1 to 256, or the machine's cores if more); returns the previous setting."""
+def get_num_threads() -> int:
+    """The number of threads a loop may use, the calling one included (the machine's cores by default)."""
 
 # Functions of one real variable: (x) -> float64.
 exp: np.ufunc
+"""quillander.exp of each element."""
 ln: np.ufunc
+"""quillander.ln of each element."""
 log10: np.ufunc
+"""quillander.log10 of each element."""
 log2: np.ufunc
+"""quillander.log2 of each element."""
 pow2: np.ufunc
+"""quillander.pow2 (the square) of each element."""
 sqrt: np.ufunc
+"""quillander.sqrt of each element."""
 sin: np.ufunc
+"""quillander.sin of each element."""
 cos: np.ufunc
+"""quillander.cos of each element."""
 tan: np.ufunc
+"""quillander.tan of each element."""
 erf: np.ufunc
+"""quillander.erf of each element."""
 erfc: np.ufunc
+"""quillander.erfc of each element."""
 erf_inv: np.ufunc
+"""quillander.erf_inv of each element."""
 erfc_inv: np.ufunc
+"""quillander.erfc_inv of each element."""
 
 # (spot, strike, rate, div_yield, tau, pc_flag, vol) -> float64, NaN where the
 # scalar call gives None.
 npv: np.ufunc
+"""BlackScholes.npv of each element; NaN where the scalar call gives None."""
 delta: np.ufunc
+"""BlackScholes.delta of each element; NaN where the scalar call gives None."""
 gamma: np.ufunc
+"""BlackScholes.gamma of each element; NaN where the scalar call gives None."""
 vega: np.ufunc
+"""BlackScholes.vega of each element; NaN where the scalar call gives None."""
 theta: np.ufunc
+"""BlackScholes.theta of each element; NaN where the scalar call gives None."""
 rho_r: np.ufunc
+"""BlackScholes.rho_r of each element; NaN where the scalar call gives None."""
 rho_q: np.ufunc
+"""BlackScholes.rho_q of each element; NaN where the scalar call gives None."""
 # The closing formulas, over the scalar _impl methods' parameters.
 npv_impl: np.ufunc
+"""BlackScholes.npv_impl of each element."""
 delta_impl: np.ufunc
+"""BlackScholes.delta_impl of each element."""
 gamma_impl: np.ufunc
+"""BlackScholes.gamma_impl of each element."""
 vega_impl: np.ufunc
+"""BlackScholes.vega_impl of each element."""
 theta_impl: np.ufunc
+"""BlackScholes.theta_impl of each element."""
 rho_r_impl: np.ufunc
+"""BlackScholes.rho_r_impl of each element."""
 rho_q_impl: np.ufunc
+"""BlackScholes.rho_q_impl of each element."""
 # (spot, strike, rate, div_yield, tau, pc_flag, vol) -> seven float64 outputs.
 get_metrics_ufunc: np.ufunc
+"""BlackScholes.get_metrics of each element, as a plain tuple of seven arrays."""
 get_metrics_fd_ufunc: np.ufunc
+"""BlackScholes.get_metrics_fd of each element, as a plain tuple of seven arrays."""
 
 class Metrics(NamedTuple, Generic[_T]):
+    """The seven metrics of get_metrics and its kin, one array (or number) per field."""
     npv: _T
     delta: _T
     gamma: _T
@@ -156,22 +188,26 @@ class Metrics(NamedTuple, Generic[_T]):
 def get_metrics(
     spot: _Real, strike: _Real, rate: _Real, div_yield: _Real, tau: _Real, pc_flag: _Flag, vol: _Real, /,
     **ufunc_kwargs: Any,
-) -> Metrics[np.float64]: ...
+) -> Metrics[np.float64]:
+    """BlackScholes.get_metrics of each element, as a Metrics of seven arrays; NaN where the scalar call gives None."""
 @overload
 def get_metrics(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, tau: ArrayLike, pc_flag: _Flags,
     vol: ArrayLike, /, **ufunc_kwargs: Any,
-) -> Metrics[Any]: ...
+) -> Metrics[Any]:
+    """BlackScholes.get_metrics of each element, as a Metrics of seven arrays; NaN where the scalar call gives None."""
 @overload
 def get_metrics_fd(
     spot: _Real, strike: _Real, rate: _Real, div_yield: _Real, tau: _Real, pc_flag: _Flag, vol: _Real, /,
     **ufunc_kwargs: Any,
-) -> Metrics[np.float64]: ...
+) -> Metrics[np.float64]:
+    """BlackScholes.get_metrics_fd of each element, as a Metrics of seven arrays; NaN where the scalar call gives None."""
 @overload
 def get_metrics_fd(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, tau: ArrayLike, pc_flag: _Flags,
     vol: ArrayLike, /, **ufunc_kwargs: Any,
-) -> Metrics[Any]: ...
+) -> Metrics[Any]:
+    """BlackScholes.get_metrics_fd of each element, as a Metrics of seven arrays; NaN where the scalar call gives None."""
 
 # One date: a Date, a datetime.date (datetime and pandas.Timestamp included),
 # a datetime64 of any unit, or None / NaT. Many dates: any array-like of them,
@@ -184,104 +220,142 @@ _Floats: TypeAlias = np.ndarray[Any, np.dtype[np.float64]]
 
 # Conversions. One date in gives a NumPy scalar (or a Date, or None) out.
 @overload
-def to_int(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
+def to_int(dates: _OneDate) -> np.int64:  # type: ignore[overload-overlap]
+    """The serial of each date (1899-12-30 is 0) as int64; NaT is refused."""
 @overload
-def to_int(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+def to_int(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]:
+    """The serial of each date (1899-12-30 is 0) as int64; NaT is refused."""
 @overload
-def from_int(serials: int | np.integer[Any]) -> np.datetime64: ...  # type: ignore[overload-overlap]
+def from_int(serials: int | np.integer[Any]) -> np.datetime64:  # type: ignore[overload-overlap]
+    """The date of each serial (1899-12-30 is 0) as datetime64[D]."""
 @overload
-def from_int(serials: ArrayLike) -> _Days: ...
+def from_int(serials: ArrayLike) -> _Days:
+    """The date of each serial (1899-12-30 is 0) as datetime64[D]."""
 @overload
-def to_datetime64(dates: _OneDate) -> np.datetime64: ...  # type: ignore[overload-overlap]
+def to_datetime64(dates: _OneDate) -> np.datetime64:  # type: ignore[overload-overlap]
+    """Each date as datetime64[D]; NaT stays NaT."""
 @overload
-def to_datetime64(dates: _ManyDates) -> _Days: ...
+def to_datetime64(dates: _ManyDates) -> _Days:
+    """Each date as datetime64[D]; NaT stays NaT."""
 @overload
-def to_dates(dates: _OneDate) -> Date | None: ...  # type: ignore[overload-overlap]
+def to_dates(dates: _OneDate) -> Date | None:  # type: ignore[overload-overlap]
+    """Each date as a quillander.Date (nested lists like the input, None for NaT)."""
 @overload
-def to_dates(dates: _ManyDates) -> list[Any]: ...  # nested like the input, None for NaT
+def to_dates(dates: _ManyDates) -> list[Any]:  # nested like the input, None for NaT
+    """Each date as a quillander.Date (nested lists like the input, None for NaT)."""
 @overload
-def weekday(dates: _OneDate) -> np.int64: ...  # type: ignore[overload-overlap]
+def weekday(dates: _OneDate) -> np.int64:  # type: ignore[overload-overlap]
+    """The weekday of each date as int64, Monday 0 to Sunday 6; NaT is refused."""
 @overload
-def weekday(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]: ...
+def weekday(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]:
+    """The weekday of each date as int64, Monday 0 to Sunday 6; NaT is refused."""
 
 @overload
-def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64: ...
+def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64:
+    """Date.add_tenor of each date (t a tenor text, a Tenor or an array of texts) as datetime64[D]."""
 @overload
-def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any: ...
+def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any:
+    """Date.add_tenor of each date (t a tenor text, a Tenor or an array of texts) as datetime64[D]."""
 @overload
-def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[overload-overlap]
+    """Date.is_business_day of each date under cal; False for NaT."""
 @overload
-def is_business_day(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_business_day(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
+    """Date.is_business_day of each date under cal; False for NaT."""
 @overload
-def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[overload-overlap]
+    """Date.is_weekend of each date under cal; False for NaT."""
 @overload
-def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
+    """Date.is_weekend of each date under cal; False for NaT."""
 
 # Two date arguments broadcast together; the result is np.float64 when both
 # are single dates, else an array of the broadcast shape.
-def get_dcf(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
-def get_dcf_act365(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
-def get_dcf_act360(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
-def get_dcf_30360(dc: DayCounter, start: _Dates, end: _Dates) -> Any: ...
+def get_dcf(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
+    """dc.get_dcf of each pair of dates (broadcast) as float64; NaN for NaT."""
+def get_dcf_act365(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
+    """dc.get_dcf_act365 of each pair of dates (broadcast) as float64; NaN for NaT."""
+def get_dcf_act360(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
+    """dc.get_dcf_act360 of each pair of dates (broadcast) as float64; NaN for NaT."""
+def get_dcf_30360(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
+    """dc.get_dcf_30360 of each pair of dates: not implemented, as the scalar method."""
 
 @overload
-def interpolate(interp: Interpolator, x: _Real) -> np.float64: ...  # type: ignore[overload-overlap]
+def interpolate(interp: Interpolator, x: _Real) -> np.float64:  # type: ignore[overload-overlap]
+    """interp.interpolate of each element of x, as float64."""
 @overload
-def interpolate(interp: Interpolator, x: ArrayLike) -> _Floats: ...
+def interpolate(interp: Interpolator, x: ArrayLike) -> _Floats:
+    """interp.interpolate of each element of x, as float64."""
 
 @overload
-def get_df(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
+def get_df(curve: YieldCurve, dates: _OneDate) -> np.float64:  # type: ignore[overload-overlap]
+    """curve.get_df of each date as float64; NaN for NaT."""
 @overload
-def get_df(curve: YieldCurve, dates: _ManyDates) -> _Floats: ...
+def get_df(curve: YieldCurve, dates: _ManyDates) -> _Floats:
+    """curve.get_df of each date as float64; NaN for NaT."""
 @overload
-def get_overnight_rate(curve: YieldCurve, dates: _OneDate) -> np.float64: ...  # type: ignore[overload-overlap]
+def get_overnight_rate(curve: YieldCurve, dates: _OneDate) -> np.float64:  # type: ignore[overload-overlap]
+    """curve.get_overnight_rate of each date as float64; NaN for NaT."""
 @overload
-def get_overnight_rate(curve: YieldCurve, dates: _ManyDates) -> _Floats: ...
-def get_fwd_df(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
-def get_fwd_rate(curve: YieldCurve, start: _Dates, end: _Dates) -> Any: ...
+def get_overnight_rate(curve: YieldCurve, dates: _ManyDates) -> _Floats:
+    """curve.get_overnight_rate of each date as float64; NaN for NaT."""
+def get_fwd_df(curve: YieldCurve, start: _Dates, end: _Dates) -> Any:
+    """curve.get_fwd_df of each pair of dates (broadcast) as float64; NaN for NaT."""
+def get_fwd_rate(curve: YieldCurve, start: _Dates, end: _Dates) -> Any:
+    """curve.get_fwd_rate of each pair of dates (broadcast) as float64; NaN for NaT."""
 
 # The dated Black-Scholes twins: tau from the dates as the scalar methods take
 # it, then the plain twins; NaN for NaT dates.
 def npv_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.npv of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def delta_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.delta of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def gamma_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.gamma of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def vega_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.vega of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def theta_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.theta of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def rho_r_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.rho_r of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def rho_q_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Any: ...
+) -> Any:
+    """BlackScholes.rho_q of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def get_metrics_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Metrics[Any]: ...
+) -> Metrics[Any]:
+    """get_metrics of each element, as a Metrics, with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 def get_metrics_fd_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
     expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
-) -> Metrics[Any]: ...
+) -> Metrics[Any]:
+    """get_metrics_fd of each element, as a Metrics, with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
 
 # (price, spot, strike, rate, div_yield, tau, pc_flag) -> float64, NaN where no
 # vol gives the price.
 implied_vol_ufunc: np.ufunc
+"""implied_vol of each element: the vol at which BlackScholes.npv gives price; NaN where none does."""
 
 # Plain Python numbers (float or int, the flag a PutCallFlag or 0/1) give a
 # float, computed without NumPy; NumPy scalars give np.float64; arrays, Dask,
@@ -289,25 +363,30 @@ implied_vol_ufunc: np.ufunc
 @overload
 def implied_vol(
     price: float, spot: float, strike: float, rate: float, div_yield: float, tau: float, pc_flag: PutCallFlag | int, /,
-) -> float: ...
+) -> float:
+    """The vol at which BlackScholes.npv gives price (NaN where none does); a float for Python numbers."""
 @overload
 def implied_vol(
     price: _Real, spot: _Real, strike: _Real, rate: _Real, div_yield: _Real, tau: _Real, pc_flag: _Flag, /,
     **ufunc_kwargs: Any,
-) -> float | np.float64: ...
+) -> float | np.float64:
+    """The vol at which BlackScholes.npv gives price (NaN where none does); a float for Python numbers."""
 @overload
 def implied_vol(
     price: ArrayLike, spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, tau: ArrayLike,
     pc_flag: _Flags, /, **ufunc_kwargs: Any,
-) -> Any: ...
+) -> Any:
+    """The vol at which BlackScholes.npv gives price (NaN where none does); a float for Python numbers."""
 
 
 # Each date moved to a business day of `cal` that is not a holiday; one date
 # in gives one np.datetime64 out, an array a datetime64[D] array of its shape.
 @overload
-def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> np.datetime64: ...
+def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> np.datetime64:
+    """Each date moved to a business day of cal, not in holidays, by bus_day_adj, as datetime64[D]."""
 @overload
-def adjust(dates: _ManyDates, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> Any: ...
+def adjust(dates: _ManyDates, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> Any:
+    """Each date moved to a business day of cal, not in holidays, by bus_day_adj, as datetime64[D]."""
 
 # The schedule's dates, strictly increasing, as a 1-d datetime64[D] array.
 def schedule(
@@ -319,7 +398,8 @@ def schedule(
     stub_type: StubType,
     end_of_month: bool = False,
     holidays: _ManyDates | None = None,
-) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]: ...
+) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
+    """The schedule's dates from start to end, both included and adjusted, as a 1-d datetime64[D] array."""
 
 # ---------------------------------------------------------------- fixed-rate bonds
 
