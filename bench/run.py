@@ -16,8 +16,8 @@ from harness import measure  # noqa: E402
 
 
 def fraction(x: float) -> str:
-    """Two decimals, or three significant digits for ratios under 0.1."""
-    return f"{x:6.2f}" if x >= 0.1 else f"{x:6.3g}"
+    """Two decimals, four under 0.1 (ratios such as 0.01)."""
+    return f"{x:6.2f}" if x >= 0.1 else f"{x:6.4f}"
 
 
 def main(argv: list[str]) -> int:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -394,16 +395,31 @@ Sums sums_at(const Payments& p, double l) noexcept {
     return out;
 }
 
-// The dirty price in one pass over the payments, as they are computed.
+// The dirty price in one pass over the payments, as they are computed. The
+// steps' factors are kept by step (most steps are one of a few values), in a
+// small table indexed by the step's bits.
 struct PriceSink {
-    double l, v, price = 0.0, discount = 1.0, last_step = 1.0, last_factor;
-    PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)), last_factor(v) {}
+    static constexpr std::size_t slots = 16;
+    double l, v, price = 0.0, discount = 1.0;
+    std::array<double, slots> steps, factors;
+    PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)) {
+        steps.fill(std::numeric_limits<double>::quiet_NaN());  // no step equals NaN
+        factors.fill(0.0);
+    }
     void operator()(const Flow& f) noexcept {
-        if (f.step != last_step) {
-            last_step = f.step;
-            last_factor = factor(f.step, l, v);
+        double factor_of_step;
+        if (f.step == 1.0) {
+            factor_of_step = v;
+        } else {
+            const auto bits = std::bit_cast<std::uint64_t>(f.step);
+            const std::size_t slot = ((bits >> 29) ^ (bits >> 41)) & (slots - 1);
+            if (steps[slot] != f.step) {
+                steps[slot] = f.step;
+                factors[slot] = factor(f.step, l, v);
+            }
+            factor_of_step = factors[slot];
         }
-        discount *= last_factor;
+        discount *= factor_of_step;
         price += f.amount * discount;
     }
 };

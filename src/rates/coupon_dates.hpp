@@ -71,10 +71,15 @@ MonthDay month_day(std::int32_t serial) noexcept;
 // QuantLib's ActualActual(ISMA) guesses them: 12 over the period's months,
 // each rounded. 12 * days / 365 is never within an ulp of a half, so the
 // integer forms round alike: months = (24 days + 365) div 730, and 12 /
-// months rounded half up is (24 + months) div (2 months).
+// months rounded half up is (24 + months) div (2 months), 0 from 25 months on.
+inline constexpr auto coupons_by_months = [] {
+    std::array<std::int64_t, 26> t{};
+    for (std::int64_t months = 1; months < 26; ++months) t[static_cast<std::size_t>(months)] = (24 + months) / (2 * months);
+    return t;
+}();
 inline std::int64_t coupons_per_year(std::int64_t days) noexcept {
     const std::int64_t months = (24 * days + 365) / 730;
-    return (24 + months) / (2 * months);
+    return months < 26 ? coupons_by_months[static_cast<std::size_t>(months)] : 0;
 }
 
 // Periods under 16 days: a year from the part's start stands in.
