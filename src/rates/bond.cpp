@@ -23,7 +23,7 @@ constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
 
 // The longest run of days without a business day in the calendar's data
 // (its holidays; the weekend mask alone leaves at most six).
-std::int64_t longest_closure(const BusinessCalendar& cal) {
+std::int64_t closure_of(const BusinessCalendar& cal) {
     const CalendarDays& content = cal.content();
     if (content.holidays.empty()) return 6;
     const BusinessDays& days = cal.days();
@@ -85,7 +85,7 @@ BondConventions::BondConventions(const Tenor& tenor, DayCount day_count, std::op
     check_face(face);
     // Regular dates lie at least 28 days apart: shorter closures never adjust
     // two of them onto one day.
-    short_closures_ = longest_closure(business_) <= 20;
+    closure_ = closure_of(business_);
 }
 
 bool BondConventions::operator==(const BondConventions& o) const noexcept {
@@ -155,6 +155,10 @@ public:
     }
 
     const CouponDates& dates() const noexcept { return dates_; }
+    bool dates_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
+                      std::int32_t& to) {
+        return dates_.period_inside(settle, start, maturity, from, to);
+    }
     std::size_t count() const noexcept { return static_cast<std::size_t>(n_ - k_ + 1); }
 
     // The accrued interest of coupon k, as QuantLib's FixedRateCoupon::
@@ -508,7 +512,15 @@ double dirty_at(const BondConventions& c, std::int32_t settle, std::int32_t star
 double bond_accrued(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
                     double coupon) noexcept {
     return guarded([&] {
+        if (!valid_terms(settle, start, maturity, coupon)) return nan_value;
         Bond bond(c);
+        std::int32_t from, to;
+        if (bond.dates_inside(settle, start, maturity, from, to)) {
+            // A coupon period well inside the bond, its own reference period.
+            const double fraction = c.day_count() == DayCount::ActActIcma ? icma_part(from, settle, from, to)
+                                                                          : year_fraction(c.day_count(), from, settle);
+            return c.face() * (coupon * fraction);
+        }
         return bond.make(settle, start, maturity, coupon) ? bond.accrued() : nan_value;
     });
 }

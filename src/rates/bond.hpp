@@ -71,7 +71,9 @@ public:
     double face() const noexcept { return face_; }
     // No run of holidays and weekend days as long as the shortest coupon
     // period: regular dates never adjust onto each other.
-    bool short_closures() const noexcept { return short_closures_; }
+    bool short_closures() const noexcept { return closure_ <= 20; }
+    // The longest run of days without a business day (at least the weekend's).
+    std::int64_t longest_closure() const noexcept { return closure_; }
 
     bool operator==(const BondConventions& other) const noexcept;
     std::size_t hash() const noexcept;
@@ -87,7 +89,7 @@ private:
     bool end_of_month_;
     std::int32_t settlement_days_, ex_coupon_days_;
     double face_;
-    bool short_closures_;
+    std::int64_t closure_;
 };
 
 // ---------------------------------------------------------------- analytics (NaN where no value exists)

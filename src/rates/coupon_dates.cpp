@@ -179,6 +179,48 @@ bool CouponDates::make(std::int32_t start, std::int32_t maturity) {
     return periods_ >= 1 && first_ < last_;
 }
 
+bool CouponDates::period_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
+                                std::int32_t& to) {
+    if (!c_.short_closures() || c_.end_of_month() || c_.day_count() == DayCount::Thirty360EIsda) return false;
+    front_ = is_front(c_.stub());
+    dir_ = front_ ? -1 : 1;
+    months_ = c_.months();
+    const std::int32_t anchor = front_ ? maturity : start;
+    const std::int32_t limit = front_ ? start : maturity;
+    // More than a period and a month from the limit (two for a long stub):
+    // the stub, and the regular date a long one takes in, lie beyond the period.
+    const std::int64_t margin = ((is_long(c_.stub()) ? 2 : 1) * std::int64_t{months_} + 1) * 31;
+    if ((front_ ? std::int64_t{settle} - limit : std::int64_t{limit} - settle) <= margin) return false;
+    const MonthDay a = month_day(anchor);
+    anchor_month_ = a.month;
+    anchor_day_ = a.day;
+    month_ends_ = eom_business_ = false;
+    const std::int64_t months = dir_ * (month_day(settle).month - anchor_month_);
+    if (months < 0) return false;
+    std::int64_t p = whole_periods(months);
+    const bool in_settle_month = p * months_ == months;
+    std::int64_t later, earlier;  // the regular dates' indexes from the anchor
+    if (front_) {
+        if (in_settle_month && p >= 1 && settle >= regular(p)) --p;
+        later = p;
+        earlier = p + 1;
+        if (later < 1) return false;  // the period ends at the maturity
+    } else {
+        earlier = in_settle_month && settle < regular(p) ? p - 1 : p;
+        later = earlier + 1;
+        if (earlier < 1) return false;  // the period starts at the start
+    }
+    const std::int32_t begin = regular(earlier), end = regular(later);
+    // Clear of both dates by more than adjustment moves them (at most the
+    // longest closure), and of the ex-coupon date before the payment.
+    const std::int64_t reach = c_.longest_closure() + 1;
+    const std::int64_t clear = reach * (1 + std::int64_t{c_.ex_coupon_days()});
+    if (std::int64_t{settle} - begin <= reach || std::int64_t{end} - settle <= clear) return false;
+    from = adjusted(begin, c_.accrual_adj());
+    to = adjusted(end, c_.accrual_adj());
+    return true;
+}
+
 bool CouponDates::materialise(std::int32_t start, std::int32_t maturity) {
     // The general form of make_schedule, for calendars whose closures can
     // adjust regular dates onto each other: every date listed.
@@ -238,7 +280,7 @@ int CouponDates::next_payment(std::int32_t settle) const {
     int j;
     // Adjustment moves a date by at most the longest closure: payments
     // further than that from the settlement date fall on its side.
-    std::int32_t reach = 21;
+    std::int32_t reach = static_cast<std::int32_t>(c_.longest_closure()) + 1;
     if (list_ != nullptr) {
         j = static_cast<int>(std::upper_bound(list_->begin(), list_->end(), settle) - list_->begin());
         reach = std::numeric_limits<std::int32_t>::max() / 2;

@@ -116,6 +116,12 @@ public:
 
     // Error for a date outside the calendar's range.
     bool make(std::int32_t start, std::int32_t maturity);
+    // Without make(): the accrual period around `settle` when it lies well
+    // inside the bond (both its dates regular dates between the ends, no
+    // adjustment, payment or ex-coupon date near the settlement date, no
+    // end-of-month rule). False when it does not: then make() answers.
+    bool period_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
+                       std::int32_t& to);
 
     int periods() const noexcept { return periods_; }
     // The adjusted accrual date j, 0 <= j <= periods().
