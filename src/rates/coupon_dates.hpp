@@ -77,8 +77,13 @@ inline constexpr auto coupons_by_months = [] {
     for (std::int64_t months = 1; months < 26; ++months) t[static_cast<std::size_t>(months)] = (24 + months) / (2 * months);
     return t;
 }();
+inline constexpr auto months_by_days = [] {
+    std::array<std::uint8_t, 800> t{};
+    for (std::int64_t days = 0; days < 800; ++days) t[static_cast<std::size_t>(days)] = static_cast<std::uint8_t>((24 * days + 365) / 730);
+    return t;
+}();
 inline std::int64_t coupons_per_year(std::int64_t days) noexcept {
-    const std::int64_t months = (24 * days + 365) / 730;
+    const std::int64_t months = days < 800 ? months_by_days[static_cast<std::size_t>(days)] : (24 * days + 365) / 730;
     return months < 26 ? coupons_by_months[static_cast<std::size_t>(months)] : 0;
 }
 
@@ -106,8 +111,8 @@ inline constexpr auto inverse_coupons = [] {
 // The year fraction of a whole reference period of `days` days: icma_part's
 // days / (days * n) is the double nearest 1 / n.
 inline double icma_period(std::int32_t days) noexcept {
-    const std::int64_t months = (24 * std::int64_t{days} + 365) / 730;
-    return days >= 16 && months <= 24 ? inverse_coupons[static_cast<std::size_t>(months)] : icma_part(0, days, 0, days);
+    if (days < 16 || days >= 740) return icma_part(0, days, 0, days);
+    return inverse_coupons[months_by_days[static_cast<std::size_t>(days)]];
 }
 
 class CouponDates {
