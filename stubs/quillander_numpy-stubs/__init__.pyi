@@ -418,7 +418,8 @@ class BondConventions:
         settlement_days: int = 0,
         ex_coupon_days: int = 0,
         face: float = 100.0,
-    ) -> BondConventions: ...
+    ) -> BondConventions:
+        """Conventions from their parts; ValueError naming the part that is wrong."""
     @property
     def tenor(self) -> str:
         """The coupon period, as text ("6M")."""
