@@ -384,3 +384,17 @@ def test_pandas_xarray_and_dask_pass_through(name):
     lazy = f(*head, da.from_array(settle, chunks=16), start, maturity, da.from_array(coupon, chunks=8), *tail)
     assert isinstance(lazy, da.Array)
     np.testing.assert_array_equal(lazy.compute().view(np.int64), want.view(np.int64))
+
+
+@pytest.mark.parametrize("name", TWINS)
+def test_results_do_not_depend_on_the_thread_count(name):
+    settle, start, maturity, coupon = random_book(40_000, seed=19)
+    args = args_of(name, settle, start, maturity, coupon, price_or_yield(name))
+    previous = qn.set_num_threads(1)
+    try:
+        one = getattr(qn, name)(*args)
+        qn.set_num_threads(2)
+        two = getattr(qn, name)(*args)
+    finally:
+        qn.set_num_threads(previous)
+    np.testing.assert_array_equal(one.view(np.int64), two.view(np.int64))
