@@ -261,21 +261,34 @@ private:
         const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
         const BusinessDays& days = c_.days();
         const BusDayAdj pay_adj = c_.payment_adj();
-        std::int64_t t = dates_.month_of(j);
         const std::int64_t months = c_.months();
-        for (; j < n_; ++j, t += months) {
-            const std::int32_t end = Plain ? dates_.plain_at_month(t) : dates_.at_month(t);
+        std::int64_t t = dates_.month_of(j);
+        // Each date is computed a step ahead: a payment moved past its accrual
+        // date is timed within the next period, whose end is then at hand.
+        const auto date_at = [&](int i, std::int64_t month) {
+            return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
+        };
+        std::int32_t end = date_at(j, t);
+        for (; j < n_; ++j) {
+            t += months;
+            const std::int32_t next = date_at(j + 1, t);
             const std::int32_t pay =
                 pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
             const double period = icma_period(end - start);
             double step = 0.0;
             if (steps) {
-                const double pay_offset = pay == end ? 0.0 : offset(j, end, pay);
+                double pay_offset = 0.0;
+                if (pay != end) {
+                    pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
+                                     ? icma_part(end, pay, end, next)
+                                     : offset(j, end, pay);
+                }
                 step = (period + pay_offset - last_offset) * f;
                 last_offset = pay_offset;
             }
             sink(Flow{amount_per_year * period, step, pay});
             start = end;
+            end = next;
         }
     }
 
