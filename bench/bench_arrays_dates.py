@@ -18,6 +18,8 @@ c8, times8, logs8 = noded(8)
 c50, _, _ = noded(50)
 c5000, _, _ = noded(5000)
 few = dates[:10**4]
+column = pd.Series(dates, index=pd.RangeIndex(10**6, name="trade"))
+values = column.to_numpy()
 """
 
 CASES = [
@@ -36,4 +38,9 @@ CASES = [
     Case("qn.get_dcf(Act365, today, dates), 10^6", "qn.get_dcf(q.DayCounter.Act365, today, dates)",
          "(dates - curve_date).astype(np.float64) / 365", "(dates - curve_date).astype(np.float64) / 365", SETUP),
     Case("qn.weekday(dates), 10^6", "qn.weekday(dates)", "DatetimeIndex.dayofweek", "index.dayofweek", SETUP),
+    # A pandas column keeps its index at the cost of pandas' own dispatch only.
+    Case("qn.get_df(c8, Series), 10^6 dates", "qn.get_df(c8, column)", "qn.get_df(c8, Series.to_numpy())",
+         "qn.get_df(c8, values)", SETUP, 1.1),
+    Case("qn.add_tenor(Series, '3M'), 10^6 dates", "qn.add_tenor(column, '3M')", "qn.add_tenor(Series.to_numpy(), '3M')",
+         "qn.add_tenor(values, '3M')", SETUP, 1.1),
 ]

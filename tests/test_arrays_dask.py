@@ -71,9 +71,19 @@ def test_a_local_cluster_of_two_worker_processes():
         arrays = chunked(inputs, 250_000)
         lazy = qn.npv(*arrays)
         metrics = qn.get_metrics(*arrays)
+        # The module-function twins travel by name too, their dates as datetime64.
+        days = np.datetime64("2000-01-01") + (np.arange(1_000_000) % 20_000).astype("m8[D]")
+        lazy_days = da.from_array(days, chunks=250_000)
+        shifted = qn.add_tenor(lazy_days, "3M")
+        dated = qn.npv_with_dates(arrays[0], arrays[1], 0.03, 0.01, np.datetime64("1999-06-01"), lazy_days,
+                                  inputs[5], 0.2)
         npv, computed = client.compute([lazy, list(metrics)], sync=True)
+        got_days, got_dated = client.compute([shifted, dated], sync=True)
         assert len(client.scheduler_info()["workers"]) == 2
     assert_bits(npv, qn.npv(*inputs), inputs)
+    np.testing.assert_array_equal(got_days, qn.add_tenor(days, "3M"))
+    assert_bits(got_dated, qn.npv_with_dates(inputs[0], inputs[1], 0.03, 0.01, np.datetime64("1999-06-01"), days,
+                                             inputs[5], 0.2))
     for column, expected in zip(computed, qn.get_metrics(*inputs)):
         assert_bits(column, expected, inputs)
 

@@ -14,7 +14,7 @@ namespace {
 
 Serial serial_of(Date d) { return {d.serial()}; }
 Date date_of_serial(SerialDate s) { return s.date; }
-Date same_date(Date d) { return d; }
+Days same_date(Date d) { return {d}; }
 Weekday weekday_of(Date d) { return static_cast<Weekday>(d.weekday()); }
 
 }  // namespace
@@ -63,10 +63,14 @@ struct Block<&weekday_of> {
         if (days.contiguous() && out.contiguous()) {
             const std::int64_t* __restrict d = days.ptr();
             std::int64_t* __restrict w = out.ptr();
-            if (!any_nat_or_outside(d, begin, end)) {
-                for (std::int64_t i = begin; i < end; ++i) w[i] = civil::weekday_of_serial(d[i] + epoch_serial);
-                return end;
+            std::uint64_t outside = 0, above = 0;
+            for (std::int64_t i = begin; i < end; ++i) {
+                const auto x = static_cast<std::uint64_t>(d[i]);
+                w[i] = civil::weekday_of_serial(d[i] + epoch_serial);
+                outside |= (x - static_cast<std::uint64_t>(min_days)) >> 25;
+                above |= static_cast<std::uint64_t>(max_days) - x;
             }
+            if ((outside | (above >> 63)) == 0) return end;
         }
         for (std::int64_t i = begin; i < end; ++i) {
             const std::int64_t d = days[i];

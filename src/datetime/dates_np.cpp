@@ -35,7 +35,7 @@ bool day_span(Column<std::int64_t> days, std::int64_t n, std::int64_t& first, st
     first = std::numeric_limits<std::int64_t>::max();
     last = std::numeric_limits<std::int64_t>::min();
     if (days.broadcast()) n = std::min<std::int64_t>(n, 1);
-    parallel_for(n, 65536, [&](std::int64_t begin, std::int64_t end) {
+    over_range(n, 65536, [&](std::int64_t begin, std::int64_t end) {
         std::int64_t lo = std::numeric_limits<std::int64_t>::max(), hi = std::numeric_limits<std::int64_t>::min();
         if (days.contiguous()) {
             const std::int64_t* d = days.ptr();
@@ -203,17 +203,29 @@ namespace quill::py {
 
 namespace {
 
-// Checks the range and notes NaTs.
+// Checks the range and notes NaTs: a branch-free pass over chunks on the
+// worker threads, a chunk searched only when flagged.
 bool check_days(np::DateArray& out) {
     const std::int64_t* days = out.days();
     const npy_intp n = out.size();
-    for (npy_intp i = 0; i < n; ++i) {
-        if (days[i] == np::nat) {
-            out.any_nat = true;
-        } else if (!np::valid_day(days[i])) {
-            np::raise_out_of_range(days[i], i, out.shape());
+    std::atomic<std::int64_t> first_bad{std::numeric_limits<std::int64_t>::max()};
+    std::atomic<bool> any_nat{false};
+    np::for_chunks(n, 65536, [&](std::int64_t begin, std::int64_t end) {
+        if (!np::any_nat_or_outside(days, begin, end)) return;
+        for (std::int64_t i = begin; i < end; ++i) {
+            if (days[i] == np::nat) {
+                any_nat.store(true, std::memory_order_relaxed);
+            } else if (!np::valid_day(days[i])) {
+                std::int64_t seen = first_bad.load();
+                while (i < seen && !first_bad.compare_exchange_weak(seen, i)) {
+                }
+                return;
+            }
         }
-    }
+    });
+    out.any_nat = any_nat.load();
+    const std::int64_t bad = first_bad.load();
+    if (bad != std::numeric_limits<std::int64_t>::max()) np::raise_out_of_range(days[bad], bad, out.shape());
     return true;
 }
 

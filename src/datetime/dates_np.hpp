@@ -151,10 +151,13 @@ struct Lane<Tenor> {
 
 // ---------------------------------------------------------------- results
 
+// Dates out: datetime64[D], or datetime64[s] when the dates given came in a
+// finer unit (a pandas column's), so that pandas keeps the array as it is.
 template <>
 struct Out<Date> {
     static constexpr int n = 1;
     static constexpr const char* nat_what = nullptr;
+    static constexpr bool follows_unit = true;
     static PyArray_DTypeMeta* dtype(int) { return &PyArray_DatetimeDType; }
     static PyArray_Descr* descr(int) {
         PyArray_Descr* d = days_descr();
@@ -169,6 +172,21 @@ struct Out<Date> {
         none(o, i);
         return true;
     }
+};
+
+// Dates out in datetime64[D] whatever came in.
+struct Days {
+    Date date;
+};
+template <>
+struct Out<Days> {
+    static constexpr int n = 1;
+    static constexpr const char* nat_what = nullptr;
+    static PyArray_DTypeMeta* dtype(int) { return &PyArray_DatetimeDType; }
+    static PyArray_Descr* descr(int k) { return Out<Date>::descr(k); }
+    static void put(const Outs& o, std::int64_t i, const Days& d) noexcept { Out<Date>::put(o, i, d.date); }
+    static void none(const Outs& o, std::int64_t i) noexcept { Out<Date>::none(o, i); }
+    static bool nat(const Outs& o, std::int64_t i) noexcept { return Out<Date>::nat(o, i); }
 };
 
 // Integer results of a date: no place for NaT, which is refused as pandas

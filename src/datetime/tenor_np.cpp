@@ -74,7 +74,7 @@ struct Block<&add_tenor_of> {
         const Tenor tenor = tenors[0];
         s.first = first;
         s.table.resize(static_cast<std::size_t>(last - first + 1));
-        parallel_for(static_cast<std::int64_t>(s.table.size()), 16384, [&](std::int64_t begin, std::int64_t end) {
+        over_range(static_cast<std::int64_t>(s.table.size()), 16384, [&](std::int64_t begin, std::int64_t end) {
             for (std::int64_t k = begin; k < end; ++k) s.table[static_cast<std::size_t>(k)] = shifted(first + k, tenor);
         });
         return s;

@@ -30,7 +30,7 @@ class DayTable {
 public:
     template <class F>
     DayTable(std::int64_t first, std::int64_t last, F&& f) : first_(first), values_(last - first + 1), ok_(last - first + 1) {
-        parallel_for(static_cast<std::int64_t>(values_.size()), 1024, [&](std::int64_t begin, std::int64_t end) {
+        over_range(static_cast<std::int64_t>(values_.size()), 1024, [&](std::int64_t begin, std::int64_t end) {
             for (std::int64_t k = begin; k < end; ++k) {
                 try {
                     values_[k] = f(date_of_days(first_ + k));

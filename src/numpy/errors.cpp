@@ -102,6 +102,11 @@ void FirstError::raise(const std::vector<npy_intp>& shape) {
     raise_at(kind_, message_, index_, shape);
 }
 
+std::int64_t& loop_position() noexcept {
+    thread_local std::int64_t position = 0;
+    return position;
+}
+
 PendingIndex& pending_index() noexcept {
     thread_local PendingIndex record;
     return record;
@@ -142,11 +147,6 @@ std::string argument(std::string_view name, std::string_view what) {
 std::string dtype_not(std::string_view dtype, std::string_view target) {
     std::string out("'ndarray' object of dtype ");
     return out.append(dtype).append(" cannot be converted to '").append(target).append("'");
-}
-
-std::string dtype_not_integer(std::string_view dtype) {
-    std::string out("'ndarray' object of dtype ");
-    return out.append(dtype).append(" cannot be interpreted as an integer");
 }
 
 std::string enum_value(std::string_view name, std::string_view value, std::string_view variants) {

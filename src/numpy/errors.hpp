@@ -71,6 +71,11 @@ struct PendingIndex {
     std::int64_t flat = 0;
 };
 PendingIndex& pending_index() noexcept;
+// Where the next loop call of a twin's ufunc starts in NumPy's walk of the
+// elements: reset by the twin's wrapper before its call, advanced by each
+// loop call (NumPy calls a ufunc's loops one after another on the calling
+// thread).
+std::int64_t& loop_position() noexcept;
 // Appends the pending index, unravelled over `shape`, to the message of the
 // raised exception (same class) and clears the record; no-op without one.
 void append_pending_index(const std::vector<npy_intp>& shape);
@@ -83,8 +88,6 @@ namespace message {
 std::string argument(std::string_view name, std::string_view what);
 // "'ndarray' object of dtype int64 cannot be converted to 'Date'"
 std::string dtype_not(std::string_view dtype, std::string_view target);
-// "'ndarray' object of dtype float64 cannot be interpreted as an integer"
-std::string dtype_not_integer(std::string_view dtype);
 // "pc_flag (2) must be 0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
 std::string enum_value(std::string_view name, std::string_view value, std::string_view variants);
 // "Cannot convert NaT to a serial"

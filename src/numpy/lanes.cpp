@@ -51,22 +51,6 @@ Given classify(PyArray_DTypeMeta* dtype) noexcept {
     }
 }
 
-std::string dtype_text(PyArray_DTypeMeta* dtype) {
-    PyArray_Descr* descr = dtype->type_num >= 0 ? PyArray_DescrFromType(dtype->type_num) : nullptr;
-    if (descr == nullptr) {
-        PyErr_Clear();
-        return reinterpret_cast<PyTypeObject*>(dtype)->tp_name;
-    }
-    py::Ref text(PyObject_Str(reinterpret_cast<PyObject*>(descr)));
-    Py_DECREF(descr);
-    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-    if (utf8 == nullptr) {
-        PyErr_Clear();
-        return reinterpret_cast<PyTypeObject*>(dtype)->tp_name;
-    }
-    return utf8;
-}
-
 bool refuse_raised(FirstError& err, std::int64_t i, std::string_view name) {
     py::argument_error(name);
     if (!err.record_raised(i)) err.record(i, FirstError::Kind::type, message::argument(name, "refused"));
@@ -321,6 +305,18 @@ bool day_fraction(NPY_DATETIMEUNIT unit, __int128& num, __int128& den) noexcept 
     }
 }
 
+template <std::int64_t Den>
+void floor_days(const char* p, npy_intp step, std::int64_t* target, std::int64_t n) {
+    over_range(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            std::int64_t v;
+            std::memcpy(&v, p + i * step, sizeof v);
+            const std::int64_t q = v / Den;
+            target[i] = v == nat ? nat : q - (v - q * Den < 0 ? 1 : 0);
+        }
+    });
+}
+
 const PyArray_DatetimeMetaData& meta_of(PyArray_Descr* descr) noexcept {
     return reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(PyDataType_C_METADATA(descr))->meta;
 }
@@ -346,20 +342,20 @@ void datetime_days(const Operand& op, Prepared& out) {
     const npy_intp n = op.step == 0 ? std::min<npy_intp>(op.n, 1) : op.n;
     const char* p = op.data;
     const npy_intp step = op.step;
-    if (num == 1 && den <= std::numeric_limits<std::int64_t>::max()) {
-        // The common case (pandas' nanoseconds): a floor division by a constant.
-        const auto d = static_cast<std::int64_t>(den);
-        parallel_for(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
-            for (std::int64_t i = begin; i < end; ++i) {
-                std::int64_t v;
-                std::memcpy(&v, p + i * step, sizeof v);
-                const std::int64_t q = v / d;
-                target[i] = v == nat ? nat : q - ((v % d) < 0 ? 1 : 0);
-            }
-        });
-        return;
+    if (num == 1) {
+        // The common units (pandas' nanoseconds first): a floor division by a
+        // constant, which the compiler turns into a multiplication.
+        switch (static_cast<std::int64_t>(den)) {
+            case 86400000000000: return floor_days<86400000000000>(p, step, target, n);
+            case 86400000000: return floor_days<86400000000>(p, step, target, n);
+            case 86400000: return floor_days<86400000>(p, step, target, n);
+            case 86400: return floor_days<86400>(p, step, target, n);
+            case 1440: return floor_days<1440>(p, step, target, n);
+            case 24: return floor_days<24>(p, step, target, n);
+            default: break;
+        }
     }
-    parallel_for(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
+    over_range(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
         for (std::int64_t i = begin; i < end; ++i) {
             std::int64_t v;
             std::memcpy(&v, p + i * step, sizeof v);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,7 @@
 #include "core/errors.hpp"
 #include "numpy/errors.hpp"
 #include "numpy/numpy.hpp"
+#include "numpy/threads.hpp"
 #include "python/binding.hpp"
 
 namespace quill::np {
@@ -75,7 +77,7 @@ struct OutColumn {
 struct Prepared {
     const char* data = nullptr;
     npy_intp step = 0;
-    std::vector<std::uint64_t> store;  // 8-byte aligned
+    std::unique_ptr<std::uint64_t[]> store;  // 8-byte aligned, not zeroed
 
     void in_place(const Operand& op) noexcept {
         data = op.data;
@@ -86,10 +88,10 @@ struct Prepared {
     T* converted(const Operand& op) {
         static_assert(alignof(T) <= alignof(std::uint64_t) && std::is_trivially_copyable_v<T>);
         const npy_intp count = op.step == 0 ? std::min<npy_intp>(op.n, 1) : op.n;
-        store.assign((static_cast<std::size_t>(count) * sizeof(T) + 7) / 8 + 1, 0);
-        data = reinterpret_cast<const char*>(store.data());
+        store.reset(new std::uint64_t[(static_cast<std::size_t>(count) * sizeof(T) + 7) / 8 + 1]);
+        data = reinterpret_cast<const char*>(store.get());
         step = op.step == 0 ? 0 : static_cast<npy_intp>(sizeof(T));
-        return reinterpret_cast<T*>(store.data());
+        return reinterpret_cast<T*>(store.get());
     }
     template <class T>
     Column<T> column() const noexcept {
@@ -109,8 +111,6 @@ enum class Given {
     python_int, python_float, python_complex, other
 };
 Given classify(PyArray_DTypeMeta* dtype) noexcept;
-// The text NumPy gives a dtype ("int64", "<U3"), of the DType's default instance.
-std::string dtype_text(PyArray_DTypeMeta* dtype);
 
 // Converts the raised Python exception into element i's error, the argument
 // named as the scalar binding names it; always false.
@@ -150,6 +150,17 @@ std::int64_t first_refused(std::int64_t n, F&& check) {
     return first_refused(
         n, [](void* c, std::int64_t b, std::int64_t e) { return (*static_cast<std::remove_reference_t<F>*>(c))(b, e); },
         &check);
+}
+
+// body(begin, end) over [0, n): on the worker threads when there are at least
+// two grains of work, else at once on this thread (no thread is asked).
+template <class F>
+void over_range(std::int64_t n, std::int64_t grain, F&& body) {
+    if (n < 2 * grain) {
+        if (n > 0) body(std::int64_t{0}, n);
+        return;
+    }
+    parallel_for(n, grain, std::forward<F>(body));
 }
 
 // ---------------------------------------------------------------- lanes
@@ -214,6 +225,8 @@ struct Lane<E> {
         return EnumLaneBase::prepare(op, out, name, static_cast<std::int64_t>(variant_count<E>()), variants, &instance,
                                      EnumTraits<E>::name, err);
     }
+    // A float given alone is read as a float64 array would be, not as an object.
+    static bool direct(PyObject* o) noexcept { return !PyFloat_Check(o); }
     static bool instance(PyObject* o, std::int64_t& v) noexcept {
         PyTypeObject* type = py::PyClass<E>::type;
         if (type == nullptr || !Py_IS_TYPE(o, type)) return false;

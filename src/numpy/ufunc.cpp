@@ -2,18 +2,10 @@
 
 #include <cstring>
 #include <map>
-#include <new>
 
 namespace quill::np {
 
 namespace {
-
-void free_loop_data(NpyAuxData* data) { delete reinterpret_cast<LoopData*>(data); }
-
-NpyAuxData* clone_loop_data(NpyAuxData* data) {
-    auto* copy = new (std::nothrow) LoopData(*reinterpret_cast<LoopData*>(data));
-    return copy != nullptr ? &copy->base : nullptr;
-}
 
 // The loops registered so far, by ufunc: each combination of dtypes once.
 std::map<PyObject*, std::vector<std::vector<PyArray_DTypeMeta*>>>& registered() {
@@ -23,29 +15,21 @@ std::map<PyObject*, std::vector<std::vector<PyArray_DTypeMeta*>>>& registered() 
 
 }  // namespace
 
-NpyAuxData* new_loop_data() {
-    auto* data = new (std::nothrow) LoopData{};
-    if (data == nullptr) return nullptr;
-    data->base.free = &free_loop_data;
-    data->base.clone = &clone_loop_data;
-    data->position = 0;
-    return &data->base;
-}
-
 bool ensure_loop(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes, const LoopSlots& slots) {
     std::vector<PyArray_DTypeMeta*> key(dtypes, dtypes + nin + nout);
     auto& known = registered()[ufunc];
     for (const auto& k : known) {
         if (k == key) return true;
     }
-    bool objects = false;
-    for (int k = 0; k < nin; ++k) objects = objects || dtypes[k] == &PyArray_ObjectDType;
-    PyType_Slot spec_slots[] = {
-        {NPY_METH_resolve_descriptors, reinterpret_cast<void*>(slots.resolve)},
-        {NPY_METH_get_loop, reinterpret_cast<void*>(slots.get_loop)},
-        {NPY_METH_strided_loop, reinterpret_cast<void*>(slots.loop)},
-        {0, nullptr},
-    };
+    bool objects = false, datetimes = false;
+    for (int k = 0; k < nin + nout; ++k) {
+        objects = objects || (k < nin && dtypes[k] == &PyArray_ObjectDType);
+        datetimes = datetimes || dtypes[k] == &PyArray_DatetimeDType;
+    }
+    PyType_Slot spec_slots[3] = {};
+    int used = 0;
+    spec_slots[used++] = {NPY_METH_strided_loop, reinterpret_cast<void*>(slots.loop)};
+    if (datetimes) spec_slots[used++] = {NPY_METH_resolve_descriptors, reinterpret_cast<void*>(slots.resolve)};
     // Objects are read with the interpreter lock held; plain values never need it.
     const auto flags = static_cast<NPY_ARRAYMETHOD_FLAGS>(NPY_METH_NO_FLOATINGPOINT_ERRORS |
                                                           (objects ? NPY_METH_REQUIRES_PYAPI : 0));
@@ -90,6 +74,38 @@ PyArray_Descr* input_descr(PyArray_DTypeMeta* dtype, PyArray_Descr* given) {
         return given;
     }
     return PyArray_DescrFromType(dtype->type_num);
+}
+
+bool finer_than_days(PyArray_Descr* descr) noexcept {
+    if (descr == nullptr || descr->type_num != NPY_DATETIME) return false;
+    const auto& meta = reinterpret_cast<PyArray_DatetimeDTypeMetaData*>(PyDataType_C_METADATA(descr))->meta;
+    return meta.base > NPY_FR_D && meta.base <= NPY_FR_as;
+}
+
+PyArray_Descr* seconds_descr() {
+    static PyArray_Descr* descr = [] {
+        PyArray_Descr* d = nullptr;
+        py::Ref text(PyUnicode_FromString("M8[s]"));
+        if (!text || !PyArray_DescrConverter(text.get(), &d)) return static_cast<PyArray_Descr*>(nullptr);
+        return d;  // kept for the process's life
+    }();
+    Py_XINCREF(descr);
+    return descr;
+}
+
+void seconds_from_days(OutColumn<std::int64_t> column, std::int64_t n) {
+    over_range(n, std::int64_t{1} << 16, [&](std::int64_t begin, std::int64_t end) {
+        if (column.contiguous()) {
+            std::int64_t* v = column.ptr();
+            for (std::int64_t i = begin; i < end; ++i) v[i] = v[i] == nat ? nat : v[i] * 86400;
+            return;
+        }
+        for (std::int64_t i = begin; i < end; ++i) {
+            std::int64_t v;
+            std::memcpy(&v, column.data + i * column.step, sizeof v);
+            column.set(i, v == nat ? nat : v * 86400);
+        }
+    });
 }
 
 bool overlapping(const char* const* in, const npy_intp* in_steps, int nin, char* const* out, const npy_intp* out_steps,

@@ -116,18 +116,10 @@ struct Block {
     static constexpr bool exists = false;
 };
 
-// Per-call memory of a loop: where the call's elements start in NumPy's walk.
-struct LoopData {
-    NpyAuxData base;
-    std::int64_t position;
-};
-NpyAuxData* new_loop_data();
-
 // Registers the ufunc loop for the dtypes `dtypes` (inputs then outputs) unless
 // registered before; false with an exception set.
 struct LoopSlots {
-    PyArrayMethod_ResolveDescriptors* resolve;
-    PyArrayMethod_GetLoop* get_loop;
+    PyArrayMethod_ResolveDescriptors* resolve;  // used by loops of datetime64
     PyArrayMethod_StridedLoop* loop;
 };
 bool ensure_loop(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes, const LoopSlots& slots);
@@ -141,6 +133,23 @@ const char* doc_body(const char* doc);
 // order (datetime64 kept in any unit read in place), else the dtype's
 // default (datetime64[D] for other datetime units). A new reference.
 PyArray_Descr* input_descr(PyArray_DTypeMeta* dtype, PyArray_Descr* given);
+// Whether a datetime64 descriptor's unit is finer than a day.
+bool finer_than_days(PyArray_Descr* descr) noexcept;
+// datetime64[s] (a new reference).
+PyArray_Descr* seconds_descr();
+// Days to seconds in place over [0, n), NaT kept.
+void seconds_from_days(OutColumn<std::int64_t> column, std::int64_t n);
+// Whether a result's dates follow the unit of the dates given (rather than
+// being days always).
+template <class R>
+constexpr bool follows_unit() {
+    if constexpr (requires { Out<R>::follows_unit; }) {
+        return Out<R>::follows_unit;
+    } else {
+        return false;
+    }
+}
+
 // Whether some output's memory overlaps an input's, other than being the
 // very same elements (which each chunk reads before it writes).
 bool overlapping(const char* const* in, const npy_intp* in_steps, int nin, char* const* out, const npy_intp* out_steps,
@@ -344,9 +353,9 @@ struct Kernel {
     }
 
     static int loop(PyArrayMethod_Context* context, char* const* data, const npy_intp* dims, const npy_intp* steps,
-                    NpyAuxData* aux) {
+                    NpyAuxData*) {
         const npy_intp n = dims[0];
-        auto* position = aux != nullptr ? &reinterpret_cast<LoopData*>(aux)->position : nullptr;
+        std::int64_t* position = Mask ? &loop_position() : nullptr;
         bool objects = false;
         for (int k = 0; k < nin; ++k) objects = objects || context->descriptors[k]->type_num == NPY_OBJECT;
         FirstError error;
@@ -378,9 +387,35 @@ struct Kernel {
         } else {
             c.masked = false;
         }
+        // An operand refused before any element is computed: the elements
+        // before it may hold a lower failing index, so they are computed,
+        // into scratch memory, leaving the outputs as they were.
+        std::unique_ptr<std::uint64_t[]> scratch;
+        char* scratch_data[nout > 0 ? nout : 1];
+        npy_intp scratch_steps[nout > 0 ? nout : 1];
+        if (error.any() && limit > 0) {
+            try {
+                scratch.reset(new std::uint64_t[static_cast<std::size_t>(limit) * nout]);
+            } catch (const std::bad_alloc&) {
+                limit = 0;
+            }
+            for (int k = 0; k < nout && limit > 0; ++k) {
+                scratch_data[k] = reinterpret_cast<char*>(scratch.get() + static_cast<std::size_t>(k) * limit);
+                scratch_steps[k] = 8;
+            }
+            c.view.outs = Outs{scratch_data, scratch_steps};
+        }
         bool same = false;
-        const bool overlap = overlapping(c.view.in_data, c.view.in_step, nargs, data + nin, steps + nin, nout, limit, &same);
+        const bool overlap = overlapping(c.view.in_data, c.view.in_step, nargs, c.view.outs.data, c.view.outs.steps,
+                                         nout, limit, &same);
         compute(c, limit, overlap, objects);
+        if (!error.any()) {
+            for (int k = 0; k < nout; ++k) {
+                if (finer_than_days(context->descriptors[nin + k])) {
+                    seconds_from_days(OutColumn<std::int64_t>{data[nin + k], steps[nin + k]}, limit);
+                }
+            }
+        }
         if (error.any()) {
             if (position != nullptr) pending_index() = {true, *position + error.first()};
             if (objects) {
@@ -422,7 +457,11 @@ struct Kernel {
         // a loop running forwards, element by element, reads each input before
         // it is overwritten (an output just behind its input, say). Chunks on
         // other threads would not keep that order: such a loop runs in one.
-        run_chunks(limit, overlap ? limit : Grain, &chunk, &c);
+        if (overlap || limit < 2 * Grain) {
+            chunk(&c, 0, limit);  // one chunk: no thread is asked
+            return;
+        }
+        run_chunks(limit, Grain, &chunk, &c);
     }
 
     // ------------------------------------------------------------ registration
@@ -436,29 +475,20 @@ struct Kernel {
                 return static_cast<NPY_CASTING>(-1);
             }
         }
+        // Dates of a finer unit than days going in (a pandas column's) give
+        // dates in seconds, which pandas holds as they are.
+        bool finer = false;
+        for (int k = 0; k < nin; ++k) finer = finer || finer_than_days(loop_descrs[k]);
         for (int k = 0; k < nout; ++k) {
-            loop_descrs[nin + k] = Out<R>::descr(k);
+            loop_descrs[nin + k] = finer && Out<R>::dtype(k) == &PyArray_DatetimeDType && follows_unit<R>()
+                                       ? seconds_descr()
+                                       : Out<R>::descr(k);
             if (loop_descrs[nin + k] == nullptr) {
                 for (int j = 0; j < nin + k; ++j) Py_DECREF(loop_descrs[j]);
                 return static_cast<NPY_CASTING>(-1);
             }
         }
         return NPY_NO_CASTING;
-    }
-
-    static int get_loop(PyArrayMethod_Context* context, int, int, const npy_intp*, PyArrayMethod_StridedLoop** out_loop,
-                        NpyAuxData** out_data, NPY_ARRAYMETHOD_FLAGS* flags) {
-        bool objects = false;
-        for (int k = 0; k < nin; ++k) objects = objects || context->descriptors[k]->type_num == NPY_OBJECT;
-        *out_loop = &loop;
-        *out_data = new_loop_data();
-        if (*out_data == nullptr) {
-            PyErr_NoMemory();
-            return -1;
-        }
-        *flags = static_cast<NPY_ARRAYMETHOD_FLAGS>(NPY_METH_NO_FLOATINGPOINT_ERRORS |
-                                                    (objects ? NPY_METH_REQUIRES_PYAPI : 0));
-        return 0;
     }
 
     template <std::size_t... I>
@@ -482,8 +512,11 @@ struct Kernel {
         if (!choose_all(op_dtypes, signature, chosen, std::make_index_sequence<nargs>{})) return -1;
         if constexpr (Mask) chosen[nargs] = MaskLane::choose(op_dtypes[nargs]);
         for (int k = 0; k < nout; ++k) chosen[nin + k] = Out<R>::dtype(k);
-        static constexpr LoopSlots slots{&resolve, &get_loop, &loop};
-        if (!ensure_loop(ufunc, S.name.data(), nin, nout, chosen, slots)) return -1;
+        // NumPy's own descriptors and loop lookup (a custom one costs
+        // microseconds per call), but for datetime64 kept in its unit.
+        static constexpr LoopSlots slots{&resolve, &loop};
+        static const std::string name(S.name);
+        if (!ensure_loop(ufunc, name.c_str(), nin, nout, chosen, slots)) return -1;
         for (int k = 0; k < nops; ++k) new_dtypes[k] = NPY_DT_NewRef(chosen[k]);
         return 0;
     }
@@ -492,7 +525,9 @@ struct Kernel {
     static PyObject* make(const char* name, const char* doc) {
         PyObject* ufunc = PyUFunc_FromFuncAndData(nullptr, nullptr, nullptr, 0, nin, nout, PyUFunc_None, name, doc, 0);
         if (ufunc == nullptr) return nullptr;
-        if (!add_promoter(ufunc, nops, &promote) || !name_module(ufunc)) {
+        // A twin's own ufunc is named in the module; a module function's is
+        // hidden (it is never handed out, and its name is the function's).
+        if (!add_promoter(ufunc, nops, &promote) || (!Mask && !name_module(ufunc))) {
             Py_DECREF(ufunc);
             return nullptr;
         }

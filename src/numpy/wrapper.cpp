@@ -1,5 +1,7 @@
 #include "numpy/wrapper.hpp"
 
+#include <datetime.h>
+
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -17,6 +19,31 @@ PyObject* attribute(const char* module, const char* name) {
     return m ? PyObject_GetAttrString(m.get(), name) : nullptr;
 }
 
+std::vector<PyTypeObject*>& object_classes() {
+    static auto* classes = new std::vector<PyTypeObject*>;
+    return *classes;
+}
+
+// Objects NumPy would take as 0-d object arrays after looking them over for
+// array protocols: the classes of both modules, dates and times, None.
+bool object_type(PyObject* o) {
+    if (o == Py_None) return true;
+    PyTypeObject* type = Py_TYPE(o);
+#define QUILL_IS(T, NAME) \
+    if (type == py::PyClass<T>::type) return true;
+    QUILL_SCALAR_CLASSES(QUILL_IS)
+#undef QUILL_IS
+    for (PyTypeObject* t : object_classes()) {
+        if (type == t) return true;
+    }
+    if (PyDateTimeAPI == nullptr) PyDateTime_IMPORT;
+    if (PyDateTimeAPI == nullptr) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyDate_Check(o);
+}
+
 enum class Family { plain, dask, xarray };
 
 bool module_starts(PyTypeObject* type, const char* prefix) {
@@ -32,7 +59,7 @@ bool module_starts(PyTypeObject* type, const char* prefix) {
 // The common kinds answer at once; other classes by their module.
 Family family(PyObject* o) {
     if (PyArray_Check(o) || PyFloat_Check(o) || PyLong_Check(o) || PyUnicode_Check(o) || PyList_Check(o) ||
-        PyTuple_Check(o) || o == Py_None || PyBool_Check(o) || PyArray_IsScalar(o, Generic)) {
+        PyTuple_Check(o) || o == Py_None || PyBool_Check(o) || PyArray_IsScalar(o, Generic) || object_type(o)) {
         return Family::plain;
     }
     PyTypeObject* type = Py_TYPE(o);
@@ -120,28 +147,7 @@ PyObject* dask_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObjec
 }
 
 PyObject* xarray_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObject* kwargs) {
-    static PyObject* apply_ufunc = attribute("xarray", "apply_ufunc");
-    if (apply_ufunc == nullptr) return nullptr;
-    py::Ref args(PyTuple_New(static_cast<Py_ssize_t>(operands.size() + 1)));
-    if (!args) return nullptr;
-    PyTuple_SET_ITEM(args.get(), 0, Py_NewRef(t.function));
-    for (std::size_t k = 0; k < operands.size(); ++k) {
-        PyTuple_SET_ITEM(args.get(), static_cast<Py_ssize_t>(k + 1), Py_NewRef(operands[k]));
-    }
-    py::Ref kw(Py_BuildValue("{s:s}", "dask", "allowed"));
-    if (!kw) return nullptr;
-    if (kwargs != nullptr && PyDict_SetItemString(kw.get(), "kwargs", kwargs) < 0) return nullptr;
-    if (t.nout > 1) {
-        py::Ref cores(PyList_New(t.nout));
-        if (!cores) return nullptr;
-        for (int k = 0; k < t.nout; ++k) {
-            PyObject* empty = PyList_New(0);
-            if (empty == nullptr) return nullptr;
-            PyList_SET_ITEM(cores.get(), k, empty);
-        }
-        if (PyDict_SetItemString(kw.get(), "output_core_dims", cores.get()) < 0) return nullptr;
-    }
-    return record_of(t, PyObject_Call(apply_ufunc, args.get(), kw.get()));
+    return record_of(t, xarray_outputs(t.function, t.nout, operands.data(), static_cast<int>(operands.size()), kwargs));
 }
 
 // The outputs `out` asks for, as a list of arrays; empty when none is given.
@@ -169,9 +175,45 @@ bool given_outputs(PyObject* out, int nout, std::vector<PyObject*>& outs) {
     return true;
 }
 
+// Whether NumPy walks the elements in C order without being asked: every
+// operand a number, one object, or an array of at most one dimension or laid
+// out in C order. (Others, a Fortran-ordered array or a pandas frame, would be
+// walked in memory order.)
+bool walked_in_c_order(const std::vector<PyObject*>& operands) {
+    for (PyObject* o : operands) {
+        if (PyArray_Check(o)) {
+            auto* a = reinterpret_cast<PyArrayObject*>(o);
+            if (PyArray_NDIM(a) > 1 && !PyArray_IS_C_CONTIGUOUS(a)) return false;
+        } else if (!(PyFloat_Check(o) || PyLong_Check(o) || PyBool_Check(o) || o == Py_None || PyUnicode_Check(o) ||
+                     PyArray_IsScalar(o, Generic) || single(o))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 PyObject* numpy_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObject* where, PyObject* kwargs) {
     std::vector<PyObject*> args(operands);
-    args.push_back(where);
+    // The mask, and single objects (receivers, dates), as 0-d arrays made
+    // directly: NumPy would look each object over for array protocols first.
+    static PyObject* all = [] {
+        PyObject* a = PyArray_ZEROS(0, nullptr, NPY_BOOL, 0);
+        if (a != nullptr) *static_cast<npy_bool*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a))) = 1;
+        return a;  // kept for the process's life
+    }();
+    if (all == nullptr) return nullptr;
+    args.push_back(where == Py_True ? all : where);
+    std::vector<py::Ref> zero_d;
+    for (PyObject*& o : args) {
+        if (PyArray_Check(o) || !(PyUnicode_Check(o) || object_type(o))) continue;
+        PyObject* a = PyArray_NewFromDescr(&PyArray_Type, PyArray_DescrFromType(NPY_OBJECT), 0, nullptr, nullptr, nullptr,
+                                           0, nullptr);
+        if (a == nullptr) return nullptr;
+        PyObject** item = static_cast<PyObject**>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(a)));
+        Py_XSETREF(*item, Py_NewRef(o));
+        zero_d.emplace_back(a);
+        o = a;
+    }
     std::vector<PyObject*> outs;
     PyObject* out = kwargs != nullptr ? PyDict_GetItemString(kwargs, "out") : nullptr;
     if (!given_outputs(out, t.nout, outs)) return nullptr;
@@ -192,7 +234,7 @@ PyObject* numpy_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObje
             values.push_back(value);
         }
     }
-    if (!has_order) {
+    if (!has_order && !walked_in_c_order(args)) {
         names.push_back(order_key);
         values.push_back(c_order);
     }
@@ -204,7 +246,8 @@ PyObject* numpy_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObje
     std::vector<PyObject*> call(args);
     call.insert(call.end(), values.begin(), values.end());
     pending_index() = {};
-    py::Ref result(PyObject_Vectorcall(t.ufunc, call.data(), args.size(), kwnames.get()));
+    loop_position() = 0;
+    py::Ref result(PyObject_Vectorcall(t.ufunc, call.data(), args.size(), names.empty() ? nullptr : kwnames.get()));
     if (!result) {
         if (pending_index().set) append_pending_index(broadcast_shape(args, pending_index().flat));
         return nullptr;
@@ -238,10 +281,44 @@ PyObject* numpy_call(TwinInfo& t, const std::vector<PyObject*>& operands, PyObje
 
 }  // namespace
 
+void register_object_class(PyTypeObject* type) { object_classes().push_back(type); }
+
 bool single(PyObject* o) {
     if (PyArray_Check(o) || PyList_Check(o) || PyTuple_Check(o)) return false;
-    if (PyUnicode_Check(o) || PyFloat_Check(o) || PyLong_Check(o) || o == Py_None) return true;
+    if (PyUnicode_Check(o) || PyFloat_Check(o) || PyLong_Check(o) || o == Py_None || object_type(o)) return true;
     return !is_collection(o);
+}
+
+PyObject* xarray_outputs(PyObject* function, int nout, PyObject* const* operands, int n, PyObject* kwargs) {
+    static PyObject* apply_ufunc = attribute("xarray", "apply_ufunc");
+    if (apply_ufunc == nullptr) return nullptr;
+    py::Ref args(PyTuple_New(n + 1));
+    if (!args) return nullptr;
+    PyTuple_SET_ITEM(args.get(), 0, Py_NewRef(function));
+    for (int k = 0; k < n; ++k) PyTuple_SET_ITEM(args.get(), k + 1, Py_NewRef(operands[k]));
+    // Dask-backed objects hand their Dask arrays to the function, which makes
+    // the graph itself.
+    py::Ref kw(Py_BuildValue("{s:s}", "dask", "allowed"));
+    if (!kw) return nullptr;
+    if (kwargs != nullptr && PyDict_SetItemString(kw.get(), "kwargs", kwargs) < 0) return nullptr;
+    if (nout > 1) {
+        py::Ref cores(PyList_New(nout));
+        if (!cores) return nullptr;
+        for (int k = 0; k < nout; ++k) {
+            PyObject* empty = PyList_New(0);
+            if (empty == nullptr) return nullptr;
+            PyList_SET_ITEM(cores.get(), k, empty);
+        }
+        if (PyDict_SetItemString(kw.get(), "output_core_dims", cores.get()) < 0) return nullptr;
+    }
+    return PyObject_Call(apply_ufunc, args.get(), kw.get());
+}
+
+bool any_xarray(PyObject* const* objects, Py_ssize_t n) {
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (family(objects[i]) == Family::xarray) return true;
+    }
+    return false;
 }
 
 bool any_dask(PyObject* const* objects, Py_ssize_t n) {
@@ -345,8 +422,9 @@ PyObject* call_twin(TwinInfo& t, PyObject* const* args, Py_ssize_t nargs, PyObje
     std::vector<py::Ref> owned(static_cast<std::size_t>(t.noperands));
     std::vector<PyObject*> operands(static_cast<std::size_t>(t.noperands));
     if (t.prepare != nullptr) {
-        if (!t.prepare(slots, operands.data())) return nullptr;
-        for (std::size_t k = 0; k < operands.size(); ++k) owned[k] = py::Ref(operands[k]);
+        const bool prepared = t.prepare(slots, operands.data());
+        for (std::size_t k = 0; k < operands.size(); ++k) owned[k] = py::Ref(operands[k]);  // made so far, or null
+        if (!prepared) return nullptr;
     } else {
         for (std::size_t k = 0; k < operands.size(); ++k) operands[k] = slots[k];
     }
@@ -362,6 +440,19 @@ PyObject* call_twin(TwinInfo& t, PyObject* const* args, Py_ssize_t nargs, PyObje
         }
     }
     PyObject* kw = kwargs ? kwargs.get() : nullptr;
+    if (kw == nullptr && where == Py_True && t.direct != nullptr) {
+        // Python numbers and texts, and the objects the lanes read themselves;
+        // NumPy's scalars keep NumPy's reading of their dtype.
+        bool all_single = true;
+        for (PyObject* o : operands) {
+            all_single = all_single && (PyFloat_CheckExact(o) || PyLong_CheckExact(o) || PyUnicode_CheckExact(o) ||
+                                        PyBool_Check(o) || object_type(o));
+        }
+        if (all_single) {
+            PyObject* result = t.direct(operands.data());
+            if (result != nullptr || PyErr_Occurred()) return record_of(t, result);
+        }
+    }
     bool dask = family(where) == Family::dask, xarray = false;
     for (PyObject* o : operands) {
         const Family f = family(o);

@@ -23,7 +23,22 @@
 //
 // A twin whose Python parameters are not its ufunc's operands (keyword
 // arguments folded into the receiver, say) gives `prepare`, which makes the
-// operands from the bound parameters, and names the operands in `Operands`.
+// operands (new references; null where it failed) from the bound parameters
+// (absent ones hold their default), and names the operands in `Operands`:
+//
+//   bool fold(PyObject* const* params, PyObject** operands) {  // (dates, cal, adj, holidays)
+//       operands[0] = Py_NewRef(params[0]);
+//       operands[1] = make_business_calendar(params[1], params[3]);  // a receiver object
+//       operands[2] = Py_NewRef(params[2]);
+//       return operands[1] != nullptr;
+//   }
+//   add_twin<"adjust(dates, cal, bus_day_adj, holidays=None)\n--\n\n...", &adjust_one,
+//            TwinOptions{.prepare = &fold}, "adjust(dates, cal, bus_day_adj)">(m);
+//
+// A receiver class of the array module itself registers with
+// register_object_class, so that its instances travel as single objects.
+// A receiver accepted from several classes specialises Receiver<T> (lanes.hpp).
+// Defaults in the doc string are Python literals.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +62,10 @@ struct TwinInfo {
     PyObject* defaults[py::max_params] = {};  // absent parameters' values, null when required
     bool (*prepare)(PyObject* const* params, PyObject** operands) = nullptr;  // new references
     bool (*check)(PyObject* const* operands) = nullptr;
+    // The call of single objects (numbers, dates, receivers, texts), without
+    // NumPy's dispatch: the same loop over one element of each. Null without an
+    // exception when the objects must go through NumPy after all.
+    PyObject* (*direct)(PyObject* const* operands) = nullptr;
 };
 
 // The call of a twin's module function.
@@ -55,6 +74,9 @@ PyObject* call_twin(TwinInfo& twin, PyObject* const* args, Py_ssize_t nargs, PyO
 // signature) and adds it; false with an exception set.
 bool add_twin_function(PyObject* module, TwinInfo& twin, PyMethodDef& def, std::string& doc, const char* name,
                        const char* given_doc, PyCFunction fast);
+// A class of the array module whose instances are operands (a companion
+// class given as a receiver): handed to the ufunc as 0-d object arrays.
+void register_object_class(PyTypeObject* type);
 // Whether an operand is one object rather than an array-like of them.
 bool single(PyObject* o);
 
@@ -62,6 +84,10 @@ bool single(PyObject* o);
 // array operands' chunks unified, then dask.array.apply_gufunc of `function`.
 PyObject* dask_outputs(PyObject* function, int nout, PyObject* out_dtypes, PyObject* const* operands, int n,
                        PyObject* kwargs);
+// xarray.apply_ufunc of `function` (a module function) over the operands; a
+// tuple of the outputs when there are several.
+PyObject* xarray_outputs(PyObject* function, int nout, PyObject* const* operands, int n, PyObject* kwargs);
+bool any_xarray(PyObject* const* objects, Py_ssize_t n);
 // Whether any of the objects is a Dask array (only Dask's own array class:
 // xarray objects also carry the Dask collection protocol).
 bool any_dask(PyObject* const* objects, Py_ssize_t n);
@@ -99,6 +125,65 @@ struct Wrapped {
     }
     static bool check(PyObject* const* ops) { return check_all(ops, std::make_index_sequence<K::nargs>{}); }
 
+    // Whether single objects may take the direct path: each lane reads them as
+    // NumPy's dispatch would have them read.
+    template <std::size_t... I>
+    static bool direct_all(PyObject* const* ops, std::index_sequence<I...>) {
+        return ([&] {
+            using L = typename Sig::template L<I>;
+            if constexpr (requires { L::direct(ops[I]); }) {
+                return L::direct(ops[I]);
+            } else {
+                return true;
+            }
+        }() && ...);
+    }
+
+    static PyObject* direct(PyObject* const* ops) {
+        if (!direct_all(ops, std::make_index_sequence<K::nargs>{})) return nullptr;
+        static PyArray_Descr* descrs[K::nops] = {};
+        if (descrs[0] == nullptr) {
+            for (int k = 0; k < K::nargs; ++k) descrs[k] = PyArray_DescrFromType(NPY_OBJECT);
+            descrs[K::nargs] = PyArray_DescrFromType(NPY_BOOL);
+            for (int k = 0; k < K::nout; ++k) descrs[K::nin + k] = Out<typename K::R>::descr(k);  // kept
+            for (PyArray_Descr* d : descrs) {
+                if (d == nullptr) return nullptr;
+            }
+        }
+        PyObject* items[K::nargs > 0 ? K::nargs : 1];
+        std::uint64_t out[K::nout] = {};
+        npy_bool all = 1;
+        char* data[K::nops];
+        npy_intp steps[K::nops] = {};
+        for (int k = 0; k < K::nargs; ++k) {
+            items[k] = ops[k];
+            data[k] = reinterpret_cast<char*>(&items[k]);
+        }
+        data[K::nargs] = reinterpret_cast<char*>(&all);
+        for (int k = 0; k < K::nout; ++k) data[K::nin + k] = reinterpret_cast<char*>(&out[k]);
+        PyArrayMethod_Context context{};
+        context.descriptors = descrs;
+        const npy_intp one = 1;
+        pending_index() = {};
+        loop_position() = 0;
+        if (K::loop(&context, data, &one, steps, nullptr) < 0) {
+            pending_index() = {};  // a result of no dimension names no index
+            return nullptr;
+        }
+        if constexpr (K::nout == 1) {
+            return PyArray_Scalar(&out[0], descrs[K::nin], nullptr);
+        } else {
+            py::Ref tuple(PyTuple_New(K::nout));
+            if (!tuple) return nullptr;
+            for (int k = 0; k < K::nout; ++k) {
+                PyObject* v = PyArray_Scalar(&out[k], descrs[K::nin + k], nullptr);
+                if (v == nullptr) return nullptr;
+                PyTuple_SET_ITEM(tuple.get(), k, v);
+            }
+            return Py_NewRef(tuple.get());
+        }
+    }
+
     static bool add(PyObject* module, PyObject* result_type) {
         info.spec = &params;
         info.noperands = K::nargs;
@@ -106,6 +191,7 @@ struct Wrapped {
         info.result_type = result_type;
         info.prepare = O.prepare;
         info.check = &check;
+        info.direct = &direct;
         py::Ref dtypes(PyTuple_New(K::nout));
         if (!dtypes) return false;
         for (int k = 0; k < K::nout; ++k) {

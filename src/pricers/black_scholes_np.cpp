@@ -68,7 +68,11 @@ bool may_be_large(PyObject* const* args, Py_ssize_t nargs) {
     return false;
 }
 
-PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args, size_t nargsf, PyObject* kwnames) {
+PyObject* metrics_function = nullptr;     // the module functions, for xarray
+PyObject* metrics_fd_function = nullptr;
+
+PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* function, PyObject* const* args, size_t nargsf,
+                       PyObject* kwnames) {
     const Py_ssize_t nargs = PyVectorcall_NARGS(nargsf);
     // NumPy's own count check would name the ufunc behind the function.
     if (nargs < 7 || nargs > 14) {
@@ -77,17 +81,24 @@ PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args,
         return nullptr;
     }
     PyObject* outcome;
-    if (any_dask(args, nargs)) {
-        static PyObject* float64 = reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE));
-        py::Ref types(PyTuple_Pack(7, float64, float64, float64, float64, float64, float64, float64));
-        py::Ref kwargs(types ? PyDict_New() : nullptr);
+    const bool dask = any_dask(args, nargs);
+    if (dask || any_xarray(args, nargs)) {
+        py::Ref kwargs(PyDict_New());
         if (!kwargs) return nullptr;
         if (kwnames != nullptr) {
             for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
                 if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]) < 0) return nullptr;
             }
         }
-        outcome = dask_outputs(ufunc, 7, types.get(), args, static_cast<int>(nargs), kwargs.get());
+        if (dask) {
+            static PyObject* float64 = reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE));
+            py::Ref types(PyTuple_Pack(7, float64, float64, float64, float64, float64, float64, float64));
+            if (!types) return nullptr;
+            outcome = dask_outputs(ufunc, 7, types.get(), args, static_cast<int>(nargs), kwargs.get());
+        } else {
+            // xarray declines ufuncs of several outputs over Dask-backed data.
+            outcome = xarray_outputs(function, 7, args, static_cast<int>(nargs), kwargs.get());
+        }
     } else if (nargs == 7 && may_be_large(args, nargs)) {
         LargeOutputs memory;
         outcome = PyObject_Vectorcall(ufunc, args, nargsf, kwnames);
@@ -103,10 +114,11 @@ PyObject* metrics_ufunc = nullptr;
 PyObject* metrics_fd_ufunc = nullptr;
 
 PyObject* get_metrics(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_metrics("get_metrics", metrics_ufunc, args, static_cast<size_t>(nargs), kwnames);
+    return call_metrics("get_metrics", metrics_ufunc, metrics_function, args, static_cast<size_t>(nargs), kwnames);
 }
 PyObject* get_metrics_fd(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_metrics("get_metrics_fd", metrics_fd_ufunc, args, static_cast<size_t>(nargs), kwnames);
+    return call_metrics("get_metrics_fd", metrics_fd_ufunc, metrics_fd_function, args, static_cast<size_t>(nargs),
+                        kwnames);
 }
 
 PyMethodDef metrics_defs[] = {
@@ -143,8 +155,11 @@ bool add_metrics(PyObject* m) {
     if (!add(m, "get_metrics_ufunc", metrics_ufunc) || !add(m, "get_metrics_fd_ufunc", metrics_fd_ufunc)) return false;
     py::Ref name(PyModule_GetNameObject(m));
     if (!name) return false;
-    for (PyMethodDef* def = metrics_defs; def->ml_name != nullptr; ++def) {
-        if (!add_new(m, def->ml_name, PyCMethod_New(def, m, name.get(), nullptr))) return false;
+    PyObject** functions[] = {&metrics_function, &metrics_fd_function};
+    for (int k = 0; k < 2; ++k) {
+        PyMethodDef* def = &metrics_defs[k];
+        *functions[k] = PyCMethod_New(def, m, name.get(), nullptr);  // the module holds it for the process's life
+        if (!add_new(m, def->ml_name, *functions[k])) return false;
     }
     return true;
 }

@@ -218,25 +218,31 @@ _Dates: TypeAlias = _OneDate | _ManyDates
 _Days: TypeAlias = np.ndarray[Any, np.dtype[np.datetime64]]
 _Floats: TypeAlias = np.ndarray[Any, np.dtype[np.float64]]
 
-# Conversions. One date in gives a NumPy scalar (or a Date, or None) out.
+# The twins below are module functions over ufuncs: any argument may be an
+# array (pandas, xarray and Dask objects keep their kind), they take the ufunc
+# keywords (out=, where=, order=, dtype=, casting=), and one value of each
+# argument gives a NumPy scalar.
+_Kw: TypeAlias = Any
+
+# Conversions.
 @overload
-def to_int(dates: _OneDate) -> np.int64:  # type: ignore[overload-overlap]
-    """The serial of each date (1899-12-30 is 0) as int64; NaT is refused."""
+def to_int(dates: _OneDate, **ufunc_kwargs: _Kw) -> np.int64:
+    """The serial of each date (Date.to_int) as int64; NaT is refused."""
 @overload
-def to_int(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]:
-    """The serial of each date (1899-12-30 is 0) as int64; NaT is refused."""
+def to_int(dates: _ManyDates, **ufunc_kwargs: _Kw) -> Any:
+    """The serial of each date (Date.to_int) as int64; NaT is refused."""
 @overload
-def from_int(serials: int | np.integer[Any]) -> np.datetime64:  # type: ignore[overload-overlap]
+def from_int(serials: int | np.integer[Any], **ufunc_kwargs: _Kw) -> np.datetime64:
     """The date of each serial (1899-12-30 is 0) as datetime64[D]."""
 @overload
-def from_int(serials: ArrayLike) -> _Days:
+def from_int(serials: ArrayLike, **ufunc_kwargs: _Kw) -> Any:
     """The date of each serial (1899-12-30 is 0) as datetime64[D]."""
 @overload
-def to_datetime64(dates: _OneDate) -> np.datetime64:  # type: ignore[overload-overlap]
-    """Each date as datetime64[D]; NaT stays NaT."""
+def to_datetime64(dates: _OneDate, **ufunc_kwargs: _Kw) -> np.datetime64:
+    """Each date as datetime64[D] (NaT stays NaT)."""
 @overload
-def to_datetime64(dates: _ManyDates) -> _Days:
-    """Each date as datetime64[D]; NaT stays NaT."""
+def to_datetime64(dates: _ManyDates, **ufunc_kwargs: _Kw) -> Any:
+    """Each date as datetime64[D] (NaT stays NaT)."""
 @overload
 def to_dates(dates: _OneDate) -> Date | None:  # type: ignore[overload-overlap]
     """Each date as a quillander.Date (nested lists like the input, None for NaT)."""
@@ -244,18 +250,18 @@ def to_dates(dates: _OneDate) -> Date | None:  # type: ignore[overload-overlap]
 def to_dates(dates: _ManyDates) -> list[Any]:  # nested like the input, None for NaT
     """Each date as a quillander.Date (nested lists like the input, None for NaT)."""
 @overload
-def weekday(dates: _OneDate) -> np.int64:  # type: ignore[overload-overlap]
-    """The weekday of each date as int64, Monday 0 to Sunday 6; NaT is refused."""
+def weekday(dates: _OneDate, **ufunc_kwargs: _Kw) -> np.int64:
+    """Date.weekday of each date as int64 (Monday 0); NaT is refused."""
 @overload
-def weekday(dates: _ManyDates) -> np.ndarray[Any, np.dtype[np.int64]]:
-    """The weekday of each date as int64, Monday 0 to Sunday 6; NaT is refused."""
+def weekday(dates: _ManyDates, **ufunc_kwargs: _Kw) -> Any:
+    """Date.weekday of each date as int64 (Monday 0); NaT is refused."""
 
 @overload
-def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64:
-    """Date.add_tenor of each date (t a tenor text, a Tenor or an array of texts) as datetime64[D]."""
+def add_tenor(dates: _OneDate, t: str | Tenor, **ufunc_kwargs: _Kw) -> np.datetime64:
+    """Date.add_tenor of each date as datetime64[D]; NaT stays NaT."""
 @overload
-def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any:
-    """Date.add_tenor of each date (t a tenor text, a Tenor or an array of texts) as datetime64[D]."""
+def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike, **ufunc_kwargs: _Kw) -> Any:
+    """Date.add_tenor of each date as datetime64[D]; NaT stays NaT."""
 @overload
 def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[overload-overlap]
     """Date.is_business_day of each date under cal; False for NaT."""
@@ -269,88 +275,90 @@ def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_:  # type: ignore[over
 def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]:
     """Date.is_weekend of each date under cal; False for NaT."""
 
-# Two date arguments broadcast together; the result is np.float64 when both
-# are single dates, else an array of the broadcast shape.
-def get_dcf(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
-    """dc.get_dcf of each pair of dates (broadcast) as float64; NaN for NaT."""
-def get_dcf_act365(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
-    """dc.get_dcf_act365 of each pair of dates (broadcast) as float64; NaN for NaT."""
-def get_dcf_act360(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
-    """dc.get_dcf_act360 of each pair of dates (broadcast) as float64; NaN for NaT."""
-def get_dcf_30360(dc: DayCounter, start: _Dates, end: _Dates) -> Any:
+# A receiver (dc, interp, curve) is one instance or an array of them.
+_DayCounters: TypeAlias = DayCounter | ArrayLike
+_Curves: TypeAlias = YieldCurve | ArrayLike
+
+def get_dcf(dc: _DayCounters, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
+    """dc.get_dcf of each pair of dates, as float64; NaT gives NaN."""
+def get_dcf_act365(dc: _DayCounters, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
+    """dc.get_dcf_act365 of each pair of dates, as float64; NaT gives NaN."""
+def get_dcf_act360(dc: _DayCounters, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
+    """dc.get_dcf_act360 of each pair of dates, as float64; NaT gives NaN."""
+def get_dcf_30360(dc: _DayCounters, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
     """dc.get_dcf_30360 of each pair of dates: not implemented, as the scalar method."""
 
 @overload
-def interpolate(interp: Interpolator, x: _Real) -> np.float64:  # type: ignore[overload-overlap]
+def interpolate(interp: Interpolator, x: _Real, **ufunc_kwargs: _Kw) -> np.float64:
     """interp.interpolate of each element of x, as float64."""
 @overload
-def interpolate(interp: Interpolator, x: ArrayLike) -> _Floats:
+def interpolate(interp: Interpolator | ArrayLike, x: ArrayLike, **ufunc_kwargs: _Kw) -> Any:
     """interp.interpolate of each element of x, as float64."""
 
 @overload
-def get_df(curve: YieldCurve, dates: _OneDate) -> np.float64:  # type: ignore[overload-overlap]
-    """curve.get_df of each date as float64; NaN for NaT."""
+def get_df(curve: YieldCurve, dates: _OneDate, **ufunc_kwargs: _Kw) -> np.float64:
+    """curve.get_df of each date, as float64; NaT gives NaN."""
 @overload
-def get_df(curve: YieldCurve, dates: _ManyDates) -> _Floats:
-    """curve.get_df of each date as float64; NaN for NaT."""
+def get_df(curve: _Curves, dates: _ManyDates, **ufunc_kwargs: _Kw) -> Any:
+    """curve.get_df of each date, as float64; NaT gives NaN."""
 @overload
-def get_overnight_rate(curve: YieldCurve, dates: _OneDate) -> np.float64:  # type: ignore[overload-overlap]
-    """curve.get_overnight_rate of each date as float64; NaN for NaT."""
+def get_overnight_rate(curve: YieldCurve, dates: _OneDate, **ufunc_kwargs: _Kw) -> np.float64:
+    """curve.get_overnight_rate of each date, as float64; NaT gives NaN."""
 @overload
-def get_overnight_rate(curve: YieldCurve, dates: _ManyDates) -> _Floats:
-    """curve.get_overnight_rate of each date as float64; NaN for NaT."""
-def get_fwd_df(curve: YieldCurve, start: _Dates, end: _Dates) -> Any:
-    """curve.get_fwd_df of each pair of dates (broadcast) as float64; NaN for NaT."""
-def get_fwd_rate(curve: YieldCurve, start: _Dates, end: _Dates) -> Any:
-    """curve.get_fwd_rate of each pair of dates (broadcast) as float64; NaN for NaT."""
+def get_overnight_rate(curve: _Curves, dates: _ManyDates, **ufunc_kwargs: _Kw) -> Any:
+    """curve.get_overnight_rate of each date, as float64; NaT gives NaN."""
+def get_fwd_df(curve: _Curves, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
+    """curve.get_fwd_df of each pair of dates, as float64; NaT gives NaN."""
+def get_fwd_rate(curve: _Curves, start: _Dates, end: _Dates, **ufunc_kwargs: _Kw) -> Any:
+    """curve.get_fwd_rate of each pair of dates, as float64; NaT gives NaN."""
 
 # The dated Black-Scholes twins: tau from the dates as the scalar methods take
-# it, then the plain twins; NaN for NaT dates.
+# it; NaN for NaT dates.
 def npv_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.npv of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.npv_with_dates of each element, as float64."""
 def delta_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.delta of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.delta_with_dates of each element, as float64."""
 def gamma_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.gamma of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.gamma_with_dates of each element, as float64."""
 def vega_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.vega of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.vega_with_dates of each element, as float64."""
 def theta_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.theta of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.theta_with_dates of each element, as float64."""
 def rho_r_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.rho_r of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.rho_r_with_dates of each element, as float64."""
 def rho_q_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Any:
-    """BlackScholes.rho_q of each element with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.rho_q_with_dates of each element, as float64."""
 def get_metrics_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Metrics[Any]:
-    """get_metrics of each element, as a Metrics, with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.get_metrics_with_dates for arrays: a Metrics of seven arrays."""
 def get_metrics_fd_with_dates(
     spot: ArrayLike, strike: ArrayLike, rate: ArrayLike, div_yield: ArrayLike, eval_date: _Dates,
-    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike,
+    expiry_date: _Dates, pc_flag: _Flags, vol: ArrayLike, **ufunc_kwargs: _Kw,
 ) -> Metrics[Any]:
-    """get_metrics_fd of each element, as a Metrics, with tau from the dates as the scalar method takes it; NaN for None and for NaT dates."""
+    """BlackScholes.get_metrics_fd_with_dates for arrays: a Metrics of seven arrays."""
 
 # (price, spot, strike, rate, div_yield, tau, pc_flag) -> float64, NaN where no
 # vol gives the price.
