@@ -1,6 +1,7 @@
 """Fixed-rate bonds over arrays: BondConventions as a value, the analytics'
-round trips and limits, bad input, and the array behaviour every twin has
-(QuantLib cross-checks are in test_bonds_quantlib.py)."""
+round trips and limits, bad input, and the block forms' bits (QuantLib
+cross-checks are in test_bonds_quantlib.py; pandas, xarray, Dask, out= and
+where= in test_arrays_dispatch.py, which lists every twin)."""
 import math
 import pickle
 
@@ -361,29 +362,6 @@ def test_blocks_and_single_elements_give_the_same_bits(name):
     tail = args[len(head) + 4:]
     by_object = getattr(qn, name)(*head, objects, start[:20], maturity[:20], coupon[:20], *tail)
     np.testing.assert_array_equal(fast[:20].view(np.int64), by_object.view(np.int64))
-
-
-@pytest.mark.parametrize("name", TWINS)
-def test_pandas_xarray_and_dask_pass_through(name):
-    pd = pytest.importorskip("pandas")
-    xr = pytest.importorskip("xarray")
-    da = pytest.importorskip("dask.array")
-    settle, start, maturity, coupon = random_book(40, seed=17)
-    x = price_or_yield(name)
-    head = (CONV, CURVE) if name in ("bond_dirty_price_from_curve", "bond_zspread") else (CONV,)
-    tail = () if name in ("bond_accrued", "bond_dirty_price_from_curve") else (x,)
-    f = getattr(qn, name)
-    want = f(*head, settle, start, maturity, coupon, *tail)
-    index = [f"b{i}" for i in range(40)]
-    series = f(*head, pd.Series(settle, index=index), start, maturity, pd.Series(coupon, index=index), *tail)
-    assert list(series.index) == index
-    np.testing.assert_array_equal(series.to_numpy().view(np.int64), want.view(np.int64))
-    arr = f(*head, xr.DataArray(settle, dims="bond", coords={"bond": index}), start, maturity, coupon, *tail)
-    assert list(arr.coords["bond"].values) == index
-    np.testing.assert_array_equal(arr.values.view(np.int64), want.view(np.int64))
-    lazy = f(*head, da.from_array(settle, chunks=16), start, maturity, da.from_array(coupon, chunks=8), *tail)
-    assert isinstance(lazy, da.Array)
-    np.testing.assert_array_equal(lazy.compute().view(np.int64), want.view(np.int64))
 
 
 @pytest.mark.parametrize("name", TWINS)
