@@ -86,6 +86,14 @@ BondConventions::BondConventions(const Tenor& tenor, DayCount day_count, std::op
     // Regular dates lie at least 28 days apart: shorter closures never adjust
     // two of them onto one day.
     closure_ = closure_of(business_);
+    const CalendarDays& days = business_.content();
+    if (days.holidays.empty() && days.extra_days.empty() && !days.has_range()) {
+        std::array<std::int8_t, 7> steps{};
+        for (unsigned w = 0; w < 7; ++w) {
+            while (((days.weekmask >> ((w + static_cast<unsigned>(steps[w])) % 7)) & 1u) == 0) ++steps[w];
+        }
+        weekend_steps_ = steps;
+    }
 }
 
 bool BondConventions::operator==(const BondConventions& o) const noexcept {

@@ -26,6 +26,7 @@
 // the calendar's range). Nothing throws and every search is bounded.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -74,6 +75,9 @@ public:
     bool short_closures() const noexcept { return closure_ <= 20; }
     // The longest run of days without a business day (at least the weekend's).
     std::int64_t longest_closure() const noexcept { return closure_; }
+    // For a calendar of weekends alone: the days from weekday w (Monday 0) to
+    // the next business day; empty otherwise.
+    const std::optional<std::array<std::int8_t, 7>>& weekend_steps() const noexcept { return weekend_steps_; }
 
     bool operator==(const BondConventions& other) const noexcept;
     std::size_t hash() const noexcept;
@@ -90,6 +94,7 @@ private:
     std::int32_t settlement_days_, ex_coupon_days_;
     double face_;
     std::int64_t closure_;
+    std::optional<std::array<std::int8_t, 7>> weekend_steps_;
 };
 
 // ---------------------------------------------------------------- analytics (NaN where no value exists)

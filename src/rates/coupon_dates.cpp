@@ -85,6 +85,10 @@ std::int32_t CouponDates::interior(int i) const {
 }
 
 std::int32_t CouponDates::adjust_slow(std::int32_t d, BusDayAdj rule) const {
+    // Weekends alone: the next business day is a weekday's step away.
+    if (rule == BusDayAdj::Following && c_.weekend_steps() && d < Date::max_serial - 7) {
+        return d + (*c_.weekend_steps())[civil::weekday_of_serial(d)];
+    }
     if (days_.covers(d)) {
         std::int64_t s = d;
         switch (rule) {
