@@ -150,6 +150,15 @@ def test_yields_round_trip_from_minus_5_to_50_percent(tenor, day_count):
     assert np.max(np.abs(back - y)) <= 1e-12
 
 
+def test_a_yield_search_ends_where_prices_stop_telling_yields_apart():
+    # Monthly coupons for 28 more years near a zero yield: neighbouring yields
+    # give prices that round alike, and the search stops there with a yield.
+    conv = qn.BondConventions("1M", "ACT/ACT ICMA", np.busdaycalendar(holidays=["2030-12-25", "2031-01-01"]))
+    terms = (conv, D("2045-02-22"), D("2033-03-01"), D("2073-11-30"), 0.03346170449780841)
+    for price in (236.5633858400073, 236.56338584000727, 236.56338584000733):
+        assert qn.bond_ytm(*terms, price) == pytest.approx(-0.008454227113556777, abs=1e-12)
+
+
 def test_zero_coupon_bonds_have_closed_forms():
     settle, start, maturity = D("2024-05-15"), D("2020-05-15"), D("2030-05-15")
     conv = qn.BondConventions("6M", "ACT/ACT ICMA", None, A.Unadjusted, A.Unadjusted)

@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <functional>
+#include <type_traits>
 #include <limits>
 #include <string>
 
@@ -137,6 +138,51 @@ struct Flow {
     std::int32_t date;
 };
 
+// (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
+// mostly a whole period give or take a few days: v times a factor near one,
+// whose exponential a short series gives to the last digit.
+inline double factor(double step, double l, double v) noexcept {
+    if (step == 1.0) return v;
+    const double x = (1.0 - step) * l;
+    if (std::abs(x) <= 0x1p-10) return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
+    return std::exp(-step * l);
+}
+
+// exp(x), by the short series where x is that small.
+inline double small_exp(double x) noexcept {
+    if (std::abs(x) <= 0x1p-10) return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
+    return std::exp(x);
+}
+
+// The dirty price in one pass over the payments, as they are computed. The
+// steps' factors are kept by step (most steps are one of a few values), in a
+// small table indexed by the step's bits.
+struct PriceSink {
+    static constexpr std::size_t slots = 16;
+    double l, v, price = 0.0, discount = 1.0;
+    std::array<double, slots> steps, factors;
+    PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)) {
+        steps.fill(std::numeric_limits<double>::quiet_NaN());  // no step equals NaN
+        factors.fill(0.0);
+    }
+    void operator()(const Flow& f) noexcept {
+        double factor_of_step;
+        if (f.step == 1.0) {
+            factor_of_step = v;
+        } else {
+            const auto bits = std::bit_cast<std::uint64_t>(f.step);
+            const std::size_t slot = ((bits >> 29) ^ (bits >> 41)) & (slots - 1);
+            if (steps[slot] != f.step) {
+                steps[slot] = f.step;
+                factors[slot] = factor(f.step, l, v);
+            }
+            factor_of_step = factors[slot];
+        }
+        discount *= factor_of_step;
+        price += f.amount * discount;
+    }
+};
+
 // A bond seen from its settlement date: the coupon paid next (k), its
 // accrued interest, and the payments from it on, each computed as QuantLib's
 // FixedRateBond and CashFlows compute them.
@@ -238,7 +284,13 @@ public:
         if (icma && dates_.lazy() && j < n_) {
             // Coupons between the ends are whole reference periods: a tight
             // loop, tighter still for unadjusted dates on any day of the month.
-            if (dates_.plain()) {
+            if constexpr (std::is_same_v<std::remove_cvref_t<Sink>, PriceSink>) {
+                if (dates_.plain()) {
+                    whole_periods_priced<true>(j, start, last_offset, sink);
+                } else {
+                    whole_periods_priced<false>(j, start, last_offset, sink);
+                }
+            } else if (dates_.plain()) {
                 whole_periods<true>(j, start, last_offset, sink, steps);
             } else {
                 whole_periods<false>(j, start, last_offset, sink, steps);
@@ -298,6 +350,50 @@ private:
             start = end;
             end = next;
         }
+    }
+
+    // As whole_periods, priced as they come: the running discount factor is
+    // the product of a factor per period (the whole-period one is v) and of
+    // each payment's own factor for its offset, which stays off the chain of
+    // products (the same discount factors as the steps' product).
+    template <bool Plain>
+    void whole_periods_priced(int& j, std::int32_t& start, double& last_offset, PriceSink& sink) const {
+        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+        const double l = sink.l, v = sink.v;
+        const BusinessDays& days = c_.days();
+        const BusDayAdj pay_adj = c_.payment_adj();
+        const std::int64_t months = c_.months();
+        std::int64_t t = dates_.month_of(j);
+        const auto date_at = [&](int i, std::int64_t month) {
+            return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
+        };
+        // The discount factor without the last payment's offset factor.
+        double base = last_offset == 0.0 ? sink.discount : sink.discount / small_exp(-last_offset * f * l);
+        double price = sink.price, own = 1.0;
+        std::int32_t end = date_at(j, t);
+        for (; j < n_; ++j) {
+            t += months;
+            const std::int32_t next = date_at(j + 1, t);
+            const std::int32_t pay =
+                pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
+            const double period = icma_period(end - start);
+            const double whole = period * f;
+            base *= whole == 1.0 ? v : factor(whole, l, v);
+            double pay_offset = 0.0;
+            own = 1.0;
+            if (pay != end) {
+                pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
+                                 ? icma_part(end, pay, end, next)
+                                 : offset(j, end, pay);
+                own = small_exp(-pay_offset * f * l);
+            }
+            price += amount_per_year * period * (base * own);
+            last_offset = pay_offset;
+            start = end;
+            end = next;
+        }
+        sink.price = price;
+        sink.discount = base * own;
     }
 
     // ACT/ACT ICMA: the time from accrual date j (`at`) to `d`, signed.
@@ -382,16 +478,6 @@ Payments* collect(const BondConventions& c, std::int32_t settle, std::int32_t st
     return &p;
 }
 
-// (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
-// mostly a whole period give or take a few days: v times a factor near one,
-// whose exponential a short series gives to the last digit.
-inline double factor(double step, double l, double v) noexcept {
-    if (step == 1.0) return v;
-    const double x = (1.0 - step) * l;
-    if (std::abs(x) <= 0x1p-10) return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
-    return std::exp(-step * l);
-}
-
 // The dirty price at log(1 + y/f) = `l`, with sums of the payments weighted
 // by their times in periods (E): each payment discounted by the running
 // product of its steps' factors (1 + y/f)^-step, as QuantLib's CashFlows::npv
@@ -420,35 +506,6 @@ Sums sums_at(const Payments& p, double l) noexcept {
     return out;
 }
 
-// The dirty price in one pass over the payments, as they are computed. The
-// steps' factors are kept by step (most steps are one of a few values), in a
-// small table indexed by the step's bits.
-struct PriceSink {
-    static constexpr std::size_t slots = 16;
-    double l, v, price = 0.0, discount = 1.0;
-    std::array<double, slots> steps, factors;
-    PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)) {
-        steps.fill(std::numeric_limits<double>::quiet_NaN());  // no step equals NaN
-        factors.fill(0.0);
-    }
-    void operator()(const Flow& f) noexcept {
-        double factor_of_step;
-        if (f.step == 1.0) {
-            factor_of_step = v;
-        } else {
-            const auto bits = std::bit_cast<std::uint64_t>(f.step);
-            const std::size_t slot = ((bits >> 29) ^ (bits >> 41)) & (slots - 1);
-            if (steps[slot] != f.step) {
-                steps[slot] = f.step;
-                factors[slot] = factor(f.step, l, v);
-            }
-            factor_of_step = factors[slot];
-        }
-        discount *= factor_of_step;
-        price += f.amount * discount;
-    }
-};
-
 struct Value {
     double price, slope;
 };
@@ -468,7 +525,9 @@ double solve_decreasing(F eval, double target, double guess) {
     for (int i = 0; i < max_steps; ++i) {
         if (std::isnan(v.price)) return nan_value;
         const double gap = v.price - target;
-        if (gap == 0.0) return x;
+        // Within a few units in the last place of the target, the price can
+        // tell no better root: the prices of neighbouring x round alike.
+        if (std::abs(gap) <= 4 * std::numeric_limits<double>::epsilon() * std::abs(target)) return x;
         if (gap > 0.0) {
             lo = x;
         } else {
