@@ -277,10 +277,28 @@ public:
         };
         // The coupon paid next, and those in their ex-coupon periods.
         int j = k_;
-        do {
-            coupon(j, dates_.accrual(j));
-            ++j;
-        } while (j <= n_ && ex);
+        bool inside = false;
+        if constexpr (std::is_same_v<std::remove_cvref_t<Sink>, PriceSink>) {
+            // Settled inside a whole reference period before the last, outside
+            // its ex-coupon period: the period is the tight loop's first, the
+            // settlement date's time from its start the accrued fraction.
+            if (icma && dates_.lazy() && k_ >= 2 && k_ < n_) {
+                const std::int32_t end = dates_.accrual(k_);
+                if (settle_ > start && settle_ < end && (!ex_coupons || ex_date(dates_.pay(end)) > settle_)) {
+                    const double part = icma_part(start, settle_, start, end);
+                    accrued = face * (coupon_ * part);
+                    last_offset = part;
+                    ex = false;
+                    inside = true;
+                }
+            }
+        }
+        if (!inside) {
+            do {
+                coupon(j, dates_.accrual(j));
+                ++j;
+            } while (j <= n_ && ex);
+        }
         if (icma && dates_.lazy() && j < n_) {
             // Coupons between the ends are whole reference periods: a tight
             // loop, tighter still for unadjusted dates on any day of the month.
