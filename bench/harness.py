@@ -2,8 +2,8 @@
 
 Each bench_*.py module in this folder defines CASES, a list of Case. Every case
 is timed with a calibrated timeit loop; the figure is the median of several
-repeats, in nanoseconds per call, and the ratio is quillander / peer (lower is
-better). Both statements of a case run in the same process, their repeats
+repeats, in nanoseconds per call (or per item, where a statement does many),
+and the ratio is quillander / peer (lower is better). Both statements of a case run in the same process, their repeats
 alternating, so machine noise affects them alike.
 """
 from __future__ import annotations
@@ -24,6 +24,8 @@ class Case:
     notes: list[str] = field(default_factory=list)
     own_setup: str = ""    # set-up for the quillander statement alone, after `setup`
     peer_setup: str = ""   # set-up for the peer statement alone, after `setup`
+    items: int = 1         # what one quillander statement does (bonds, say): figures are per item
+    peer_items: int = 1    # what one peer statement does
 
 
 def calibrated(stmt: str, setup: str, min_time: float = 0.05) -> tuple[timeit.Timer, int]:
@@ -48,4 +50,4 @@ def measure(case: Case, repeat: int = 7) -> tuple[float, float | None]:
         for (timer, number), out in zip(timers, runs):
             out.append(timer.timeit(number) / number * 1e9)
     medians = [statistics.median(r) for r in runs]
-    return medians[0], (medians[1] if len(medians) > 1 else None)
+    return medians[0] / case.items, (medians[1] / case.peer_items if len(medians) > 1 else None)

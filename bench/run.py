@@ -15,6 +15,11 @@ sys.path.insert(0, str(HERE))
 from harness import measure  # noqa: E402
 
 
+def fraction(x: float) -> str:
+    """Two decimals, four under 0.1 (ratios such as 0.01)."""
+    return f"{x:6.2f}" if x >= 0.1 else f"{x:6.4f}"
+
+
 def main(argv: list[str]) -> int:
     cases, reports = [], []
     for path in sorted(HERE.glob("bench_*.py")):
@@ -29,9 +34,9 @@ def main(argv: list[str]) -> int:
     print("|" + "|".join("-" * (len(p)) for p in header.split("|")[1:-1]) + "|")
     for case in cases:
         ours, theirs = measure(case)
-        ratio = f"{ours / theirs:6.2f}" if theirs else "     -"
+        ratio = f"{fraction(ours / theirs)}" if theirs else "     -"
         peer_ns = f"{theirs:9.1f}" if theirs else "        -"
-        target = f"{case.target:6.2f}" if case.target else "     -"
+        target = f"{fraction(case.target)}" if case.target else "     -"
         print(f"| {case.name:<44} | {ours:13.1f} | {case.peer:<42} | {peer_ns} | {ratio} | {target} |", flush=True)
     for report in reports:
         if not argv or any(a in report.__name__.replace("_", " ") for a in argv):

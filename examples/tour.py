@@ -133,6 +133,59 @@ def market_calendars() -> None:
     for name in ("ACT/360", "30/360", "30E/360", "ACT/ACT ISDA"):
         fractions = qn.year_fraction(start, ends, name)
         print(f"  {name:<12} from {start}: " + ", ".join(f"{e} {f:.6f}" for e, f in zip(ends, fractions)))
+def bonds(curve: q.YieldCurve) -> pd.DataFrame:
+    section("Fixed-rate bonds over arrays")
+    # A Treasury note: semi-annual ACT/ACT ICMA, paid the business day after a
+    # weekend coupon date, month ends kept; T+1.
+    ust = qn.BondConventions(end_of_month=True, settlement_days=1)
+    settle, issued, maturity = np.datetime64("2025-02-18"), np.datetime64("2024-11-15"), np.datetime64("2034-11-15")
+    price = 98 + 16 / 32
+    ytm = qn.bond_ytm(ust, settle, issued, maturity, 0.0425, price)
+    back = qn.bond_clean_price(ust, settle, issued, maturity, 0.0425, ytm)
+    accrued = qn.bond_accrued(ust, settle, issued, maturity, 0.0425)
+    print(f"4 1/4% 2034 at 98-16 on {settle}: yield {ytm:.6%}, back to {back:.10f}; accrued {accrued:.6f}")
+    print(f"  modified duration {qn.bond_duration(ust, settle, issued, maturity, 0.0425, ytm):.4f}, "
+          f"Macaulay {qn.bond_duration(ust, settle, issued, maturity, 0.0425, ytm, kind='macaulay'):.4f}, "
+          f"convexity {qn.bond_convexity(ust, settle, issued, maturity, 0.0425, ytm):.3f}, "
+          f"DV01 {qn.bond_dv01(ust, settle, issued, maturity, 0.0425, ytm):.5f}")
+
+    # A 5-year 4% bond off the noded curve, at its start and 2 months later.
+    conv = qn.BondConventions("6M", "ACT/ACT ICMA", q.Calendar("QD_WEEK"), q.BusDayAdj.ModFollowing,
+                              q.BusDayAdj.ModFollowing)
+    start = curve.get_curve_date()
+    end, later = start.add_tenor("5Y"), start.add_tenor("2M")
+    dirty = qn.bond_dirty_price_from_curve(conv, curve, later, start, end, 0.04)
+    accrued = qn.bond_accrued(conv, later, start, end, 0.04)
+    y = qn.bond_ytm(conv, later, start, end, 0.04, dirty - accrued)
+    print(f"5-year 4% from {start}: {qn.bond_dirty_price_from_curve(conv, curve, start, start, end, 0.04):.4f} off "
+          f"the curve; on {later} accrued {accrued:.6f}, clean {dirty - accrued:.4f}, yield {y:.4%}")
+
+    # A universe of 10^5 bonds from a DataFrame: prices from yields near a
+    # curve, rounded to 1/32; then yields, durations and DV01s back, one call each.
+    rng = np.random.default_rng(7)
+    n, today = 100_000, np.datetime64("2025-06-02")
+    book = pd.DataFrame({"start": today - rng.integers(0, 3650, n).astype("m8[D]"),
+                         "term": rng.choice(["2Y", "3Y", "5Y", "7Y", "10Y", "20Y", "30Y"], n),
+                         "coupon": rng.integers(0, 25, n) * 0.0025})
+    book["maturity"] = qn.add_tenor(book["start"], book["term"])
+    book = book[book["maturity"] > today].reset_index(drop=True)
+    years = (book["maturity"] - today) / pd.Timedelta(days=365.25)
+    quoted = 0.035 + 0.01 * np.log1p(years) / np.log(31) + rng.normal(0, 0.001, len(book))
+    terms = (ust, today, book["start"], book["maturity"], book["coupon"])
+    book["price"] = (qn.bond_clean_price(*terms, quoted) * 32).round() / 32
+    t0 = time.perf_counter()
+    book["ytm"] = qn.bond_ytm(*terms, book["price"])
+    t1 = time.perf_counter()
+    book["duration"] = qn.bond_duration(*terms, book["ytm"])
+    book["dv01"] = qn.bond_dv01(*terms, book["ytm"])
+    print(f"{len(book)} bonds: yields from prices in {(t1 - t0) * 1e3:.0f} ms "
+          f"({(t1 - t0) / len(book) * 1e9:.0f} ns a bond); by term:")
+    terms_in_order = ["2Y", "3Y", "5Y", "7Y", "10Y", "20Y", "30Y"]
+    print(book.groupby("term")[["ytm", "duration", "dv01"]].mean().loc[terms_in_order].round(4).to_string())
+    flows = pd.DataFrame(qn.bond_cashflows(ust, book["start"][:3], book["maturity"][:3], book["coupon"][:3]))
+    print(f"cash flows of the first 3 bonds: {len(flows)} rows, the first two:")
+    print(flows.head(2).to_string(index=False))
+    return book
 
 
 def options() -> None:
@@ -229,7 +282,7 @@ def implied_vols() -> None:
     print(f"picture: {smile_png}")
 
 
-def pictures(curve: q.YieldCurve) -> None:
+def pictures(curve: q.YieldCurve, book: pd.DataFrame) -> None:
     section("Pictures")
     import matplotlib
     if not os.environ.get("DISPLAY"):
@@ -275,7 +328,18 @@ def pictures(curve: q.YieldCurve) -> None:
     vega_png = OUT / "vega_heat_map.png"
     fig.savefig(vega_png, dpi=100, bbox_inches="tight")
     plt.close("all")
-    for path in (option_png, curve_png, vega_png):
+
+    # The bond universe: yield against modified duration, coloured by coupon.
+    fig, ax = plt.subplots(figsize=(7, 4.5))
+    points = ax.scatter(book["duration"], book["ytm"] * 100, c=book["coupon"] * 100, s=1, alpha=0.4, cmap="viridis")
+    fig.colorbar(points, ax=ax, label="coupon (%)")
+    ax.set_title(f"{len(book):,} bonds: yield against modified duration")
+    ax.set_xlabel("modified duration (years)")
+    ax.set_ylabel("yield to maturity (%)")
+    bonds_png = OUT / "bond_universe.png"
+    fig.savefig(bonds_png, dpi=100, bbox_inches="tight")
+    plt.close("all")
+    for path in (option_png, curve_png, vega_png, bonds_png):
         print(f"wrote {path}")
 
 
@@ -286,10 +350,11 @@ def main() -> None:
     dates_in_arrays(curve)
     bond(curve)
     market_calendars()
+    universe = bonds(curve)
     options()
     book()
     implied_vols()
-    pictures(curve)
+    pictures(curve, universe)
 
 
 if __name__ == "__main__":

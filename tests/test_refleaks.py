@@ -12,6 +12,7 @@ import ctypes
 import gc
 import math
 import os
+import pickle
 import sys
 import tracemalloc
 import types
@@ -452,6 +453,37 @@ ERRORS.update({
     "day-count name": lambda: qn.year_fraction(CAL_DAYS, CAL_DAYS, "ACT/365"),
 })
 
+
+# Bonds: the conventions, each analytic, cash flows, their refusals.
+BOND = qn.BondConventions("6M", "ACT/ACT ICMA", np.busdaycalendar(holidays=["2024-12-25"]), q.BusDayAdj.Unadjusted,
+                          q.BusDayAdj.Following, q.StubType.FrontShort, True, 1, 7, 100.0)
+BOND_SETTLE = np.array(["2024-03-15", "2024-12-24", "NaT", "2031-01-01"], dtype="M8[D]")
+BOND_TERMS = (np.datetime64("2020-06-30"), np.datetime64("2030-06-30"), np.array([0.04, 0.0, 0.05, 0.04]))
+BOND_CURVE = q.YieldCurve.create_flat(D1, ACT365, 0.03)
+WATCHED += [BOND, BOND_SETTLE, *BOND_TERMS, BOND_CURVE]
+SUCCESS.update({
+    "bond conventions": lambda: (qn.BondConventions(), qn.BondConventions("3M", "30/360", CAL), BOND == BOND,
+                                 hash(BOND), repr(BOND), BOND.cal if hasattr(BOND, "cal") else None),
+    "bond pickle": lambda: pickle.loads(pickle.dumps(BOND)),
+    "bond analytics": lambda: [getattr(qn, n)(BOND, BOND_SETTLE, *BOND_TERMS, *x) for n, x in [
+        ("bond_accrued", ()), ("bond_dirty_price", (X,)), ("bond_clean_price", (X,)), ("bond_ytm", (99.0,)),
+        ("bond_duration", (X,)), ("bond_convexity", (X,)), ("bond_dv01", (X,))]],
+    "bond duration kinds": lambda: qn.bond_duration(BOND, BOND_SETTLE, *BOND_TERMS, X, np.array(["macaulay"] * 4,
+                                                                                                dtype=object)),
+    "bond curve": lambda: (qn.bond_dirty_price_from_curve(BOND, BOND_CURVE, BOND_SETTLE, *BOND_TERMS),
+                           qn.bond_zspread(BOND, BOND_CURVE, BOND_SETTLE, *BOND_TERMS, 99.0)),
+    "bond cash flows": lambda: (qn.bond_cashflows(BOND, *BOND_TERMS), qn.bond_cashflows(BOND, BOND_TERMS[0],
+                                                                                       BOND_TERMS[1], X)),
+})
+ERRORS.update({
+    "bond conventions refused": lambda: qn.BondConventions(TEXT, face=X - 1),
+    "bond conventions day count": lambda: qn.BondConventions(day_count=THIRTY),
+    "bond conventions calendar": lambda: qn.BondConventions(cal=TEXT),
+    "bond duration kind": lambda: qn.bond_duration(BOND, BOND_SETTLE, *BOND_TERMS, X, kind=TEXT),
+    "bond receiver": lambda: qn.bond_accrued(CAL, BOND_SETTLE, *BOND_TERMS),
+    "bond curve of 30/360": lambda: qn.bond_dirty_price_from_curve(BOND, FLAT_30, BOND_SETTLE, *BOND_TERMS),
+    "bond cash flows refused": lambda: qn.bond_cashflows(BOND, BOND_TERMS[1], BOND_TERMS[0], X),
+})
 
 @pytest.mark.parametrize("name", list(SUCCESS) + list(ERRORS))
 def test_repeated_calls_do_not_grow(name):

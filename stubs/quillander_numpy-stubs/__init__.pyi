@@ -90,6 +90,17 @@ __all__ = [
     "add_business_days",
     "business_days_between",
     "year_fraction",
+    "BondConventions",
+    "bond_cashflows",
+    "bond_accrued",
+    "bond_dirty_price",
+    "bond_clean_price",
+    "bond_ytm",
+    "bond_duration",
+    "bond_convexity",
+    "bond_dv01",
+    "bond_dirty_price_from_curve",
+    "bond_zspread",
 ]
 
 _T = TypeVar("_T")
@@ -463,3 +474,118 @@ def year_fraction(start: _OneDate, end: _OneDate, day_count: str | DayCounter, m
 @overload
 def year_fraction(start: _Dates, end: _Dates, day_count: str | DayCounter, maturity: _Dates = None) -> Any:
     """The year fraction under a market day count ("30/360", "ACT/ACT ISDA", ...), NaN for NaT."""
+# ---------------------------------------------------------------- fixed-rate bonds
+
+@final
+class BondConventions:
+    """The conventions a book of fixed-rate bonds shares; immutable, equal by value, picklable."""
+    def __new__(
+        cls,
+        tenor: str | Tenor = "6M",
+        day_count: str | DayCounter = "ACT/ACT ICMA",
+        cal: Calendar | np.busdaycalendar | None = None,
+        bus_day_adj: BusDayAdj = ...,
+        pay_adj: BusDayAdj = ...,
+        stub_type: StubType = ...,
+        end_of_month: bool = False,
+        settlement_days: int = 0,
+        ex_coupon_days: int = 0,
+        face: float = 100.0,
+    ) -> BondConventions:
+        """Conventions from their parts; ValueError naming the part that is wrong."""
+    @property
+    def tenor(self) -> str:
+        """The coupon period, as text ("6M")."""
+    @property
+    def day_count(self) -> str:
+        """The accrual day count's name ("ACT/ACT ICMA")."""
+    @property
+    def bus_day_adj(self) -> BusDayAdj:
+        """How accrual dates move onto business days."""
+    @property
+    def pay_adj(self) -> BusDayAdj:
+        """How payment dates move onto business days."""
+    @property
+    def stub_type(self) -> StubType:
+        """Where the irregular period goes."""
+    @property
+    def end_of_month(self) -> bool:
+        """Whether a month-end anchor keeps every coupon date on a month end."""
+    @property
+    def settlement_days(self) -> int:
+        """Business days from trade to settlement."""
+    @property
+    def ex_coupon_days(self) -> int:
+        """Business days before a payment date from which the coupon goes to the seller."""
+    @property
+    def face(self) -> float:
+        """The amount repaid; prices and accrued interest are per face."""
+    @property
+    def frequency(self) -> int:
+        """Coupons a year: the yields' compounding frequency."""
+    def __eq__(self, other: object, /) -> bool:
+        """Equal conventions: every part equal, calendars by their days."""
+    def __hash__(self) -> int:
+        """A hash consistent with equality."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """The parts to rebuild the conventions from, for pickle."""
+
+def _bond_conventions(
+    tenor: str, day_count: str, cal: tuple[Any, ...] | None, bus_day_adj: int, pay_adj: int, stub_type: int,
+    end_of_month: bool, settlement_days: int, ex_coupon_days: int, face: float,
+) -> BondConventions:
+    """BondConventions from its pickled parts (for pickle only)."""
+
+# Every coupon, then the redemption, of each bond: equal-length arrays under
+# the keys bond (when a term is an array), accrual_start, accrual_end,
+# payment_date, year_fraction and amount.
+def bond_cashflows(conv: BondConventions, start: _Dates, maturity: _Dates, coupon: ArrayLike) -> dict[str, Any]:
+    """Every coupon and the redemption of each bond, as a dict of equal-length arrays."""
+
+# Ufunc-like over the bond terms (conventions first): NaN where a bond has no
+# value at its settlement date.
+def bond_accrued(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    **ufunc_kwargs: Any,
+) -> Any:
+    """Accrued interest per face at the settlement date (negative in an ex-coupon period)."""
+def bond_dirty_price(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    ytm: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """Dirty price per face at the yield, compounded at the coupon frequency."""
+def bond_clean_price(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    ytm: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """Clean price per face at the yield: the dirty price less the accrued interest."""
+def bond_ytm(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    clean_price: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """The yield of a clean price; NaN where none exists."""
+def bond_duration(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    ytm: ArrayLike, kind: str = "modified", **ufunc_kwargs: Any,
+) -> Any:
+    """Modified duration, or Macaulay with kind='macaulay', in years."""
+def bond_convexity(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    ytm: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """Convexity: the dirty price's second derivative in the yield over the price."""
+def bond_dv01(
+    conv: BondConventions | ArrayLike, settle: _Dates, start: _Dates, maturity: _Dates, coupon: ArrayLike,
+    ytm: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """The dirty price's rise per face when the yield falls one basis point."""
+def bond_dirty_price_from_curve(
+    conv: BondConventions | ArrayLike, curve: YieldCurve | ArrayLike, settle: _Dates, start: _Dates,
+    maturity: _Dates, coupon: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """Dirty price per face off a curve's discount factors, valued at the settlement date."""
+def bond_zspread(
+    conv: BondConventions | ArrayLike, curve: YieldCurve | ArrayLike, settle: _Dates, start: _Dates,
+    maturity: _Dates, coupon: ArrayLike, clean_price: ArrayLike, **ufunc_kwargs: Any,
+) -> Any:
+    """The spread over the curve's continuous zero rates giving the clean price; NaN where none exists."""
