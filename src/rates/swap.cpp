@@ -1,0 +1,225 @@
+#include "rates/swap.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "core/errors.hpp"
+#include "datetime/schedule.hpp"
+#include "mkt_data/yield_curve_noded.hpp"
+#include "rates/curve_points.hpp"
+
+namespace quill {
+
+namespace {
+
+void check_tenor(const Tenor& t, const char* field) {
+    if (t.unit == TenorUnit::B) {
+        throw Error(std::string(field) + " (" + t.to_string() + ") cannot be in business days; use D, W, M or Y");
+    }
+    if (t.count <= 0) throw Error(std::string(field) + " (" + t.to_string() + ") must be positive");
+}
+
+void check_lag(std::int32_t lag, const char* field) {
+    if (lag < 0) throw Error(std::string(field) + " (" + std::to_string(lag) + ") must be 0 or more business days");
+}
+
+// `serial` plus `months`, the day clamped to the target month.
+std::int32_t add_months(std::int32_t serial, std::int64_t months) {
+    const Date d = Date::from_serial(serial);
+    const std::int64_t t = std::int64_t{d.year()} * 12 + (d.month() - 1) + months;
+    if (t < 0 || t >= 65536 * 12) fail(d.to_string() + " moved by " + std::to_string(months) + " months leaves the range of dates");
+    const auto year = static_cast<std::uint16_t>(t / 12);
+    const auto month = static_cast<std::uint8_t>(t % 12 + 1);
+    return Date::from_ymd(year, month, std::min(d.day(), days_in_month(year, month))).serial();
+}
+
+double leg_year_fraction(DayCount dc, std::int32_t start, std::int32_t end, std::int32_t ref_start,
+                         std::int32_t ref_end) {
+    if (dc == DayCount::ActActIcma) return year_fraction_icma(start, end, ref_start, ref_end);
+    return year_fraction(dc, start, end);
+}
+
+// Periods of one leg from its schedule `dates`. ACT/ACT ICMA measures each
+// period against a regular one: the period itself, or for the first and last
+// periods the tenor counted back from the first period's end and forward from
+// the last one's start, as QuantLib's fixed-rate legs do.
+void make_leg(const SwapConventions& c, const Tenor& tenor, DayCount dc, const std::vector<std::int32_t>& dates,
+              std::vector<SwapPeriod>& out) {
+    const BusinessDays& days = c.cal.days();
+    out.clear();
+    const std::size_t n = dates.size();
+    out.reserve(n - 1);
+    const Tenor back{static_cast<std::int16_t>(-tenor.count), tenor.unit};
+    for (std::size_t i = 0; i + 1 < n; ++i) {
+        const std::int32_t s = dates[i], e = dates[i + 1];
+        std::int32_t rs = s, re = e;
+        if (dc == DayCount::ActActIcma) {
+            if (i == 0) rs = advance_by(days, e, back, c.bus_day_adj, c.end_of_month);
+            if (i + 2 == n) re = advance_by(days, s, tenor, c.bus_day_adj, c.end_of_month);
+        }
+        out.push_back({s, e, days.advance(e, c.payment_lag), leg_year_fraction(dc, s, e, rs, re)});
+    }
+}
+
+void schedule(const SwapConventions& c, const Tenor& tenor, std::int32_t start, std::int32_t maturity,
+              std::vector<std::int32_t>& dates) {
+    dates = make_schedule(Date::from_serial(start), Date::from_serial(maturity), tenor, c.cal.days(), c.bus_day_adj,
+                          c.stub_type, c.end_of_month);
+    if (dates.size() < 2) {
+        throw Error("Swap from " + Date::from_serial(start).to_string() + " to " + Date::from_serial(maturity).to_string() +
+                    " has no period: both ends adjust to " + Date::from_serial(dates.front()).to_string());
+    }
+}
+
+const NodedCurve& noded(const CurveModel& curve) {
+    const auto* n = dynamic_cast<const NodedCurve*>(&curve);
+    if (n == nullptr) throw Error("Sensitivities to node discount factors need a noded curve; this one is flat");
+    return *n;
+}
+
+}  // namespace
+
+SwapConventions SwapConventions::make(Tenor fixed_tenor, DayCount fixed_day_count, Tenor float_tenor,
+                                      DayCount float_day_count, BusinessCalendar cal, BusDayAdj bus_day_adj,
+                                      StubType stub_type, bool end_of_month, std::int32_t spot_lag,
+                                      std::int32_t payment_lag) {
+    check_tenor(fixed_tenor, "Fixed-leg tenor");
+    check_tenor(float_tenor, "Floating-leg tenor");
+    check_lag(spot_lag, "Spot lag");
+    check_lag(payment_lag, "Payment lag");
+    return {fixed_tenor, fixed_day_count, float_tenor, float_day_count, std::move(cal), bus_day_adj,
+            stub_type,   end_of_month,    spot_lag,    payment_lag};
+}
+
+bool SwapConventions::operator==(const SwapConventions& o) const noexcept {
+    return fixed_tenor.count == o.fixed_tenor.count && fixed_tenor.unit == o.fixed_tenor.unit &&
+           fixed_day_count == o.fixed_day_count && float_tenor.count == o.float_tenor.count &&
+           float_tenor.unit == o.float_tenor.unit && float_day_count == o.float_day_count && cal == o.cal &&
+           bus_day_adj == o.bus_day_adj && stub_type == o.stub_type && end_of_month == o.end_of_month &&
+           spot_lag == o.spot_lag && payment_lag == o.payment_lag;
+}
+
+std::size_t SwapConventions::hash() const noexcept {
+    std::uint64_t h = cal.hash();
+    const auto mix = [&](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+    mix(static_cast<std::uint16_t>(fixed_tenor.count));
+    mix(static_cast<std::uint64_t>(fixed_tenor.unit));
+    mix(static_cast<std::uint64_t>(fixed_day_count));
+    mix(static_cast<std::uint16_t>(float_tenor.count));
+    mix(static_cast<std::uint64_t>(float_tenor.unit));
+    mix(static_cast<std::uint64_t>(float_day_count));
+    mix(static_cast<std::uint64_t>(bus_day_adj));
+    mix(static_cast<std::uint64_t>(stub_type));
+    mix(end_of_month ? 1 : 0);
+    mix(static_cast<std::uint32_t>(spot_lag));
+    mix(static_cast<std::uint32_t>(payment_lag));
+    return static_cast<std::size_t>(h);
+}
+
+std::int32_t advance_by(const BusinessDays& days, std::int32_t date, const Tenor& tenor, BusDayAdj adj,
+                        bool end_of_month) {
+    const std::int64_t n = tenor.count;
+    switch (tenor.unit) {
+        case TenorUnit::B:
+            return days.advance(date, n);
+        case TenorUnit::D:
+        case TenorUnit::W:
+            return days.adjust(Date::from_serial(date + (tenor.unit == TenorUnit::W ? 7 * n : n)).serial(), adj);
+        case TenorUnit::M:
+        case TenorUnit::Y:
+            break;
+    }
+    const std::int32_t moved = add_months(date, tenor.unit == TenorUnit::Y ? 12 * n : n);
+    if (end_of_month && days.is_month_end(date)) return days.month_end(moved);
+    return days.adjust(moved, adj);
+}
+
+std::int32_t spot_date(const SwapConventions& conv, std::int32_t trade_date) {
+    return conv.cal.days().advance(trade_date, conv.spot_lag);
+}
+
+std::int32_t swap_maturity(const SwapConventions& conv, std::int32_t start, const Tenor& tenor) {
+    if (tenor.unit == TenorUnit::B) {
+        throw Error("Swap tenor (" + tenor.to_string() + ") cannot be in business days; use D, W, M or Y");
+    }
+    if (tenor.count <= 0) throw Error("Swap tenor (" + tenor.to_string() + ") must be positive");
+    const bool months = tenor.unit == TenorUnit::M || tenor.unit == TenorUnit::Y;
+    if (months && conv.end_of_month && conv.cal.days().is_month_end(start)) {
+        return advance_by(conv.cal.days(), start, tenor, BusDayAdj::ModFollowing, true);
+    }
+    return add_tenor(Date::from_serial(start), tenor).serial();
+}
+
+void make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs) {
+    if (start >= maturity) {
+        throw Error("Swap start (" + Date::from_serial(start).to_string() + ") must be before its maturity (" +
+                    Date::from_serial(maturity).to_string() + ")");
+    }
+    schedule(conv, conv.fixed_tenor, start, maturity, legs.scratch);
+    make_leg(conv, conv.fixed_tenor, conv.fixed_day_count, legs.scratch, legs.fixed);
+    const bool same_tenor = conv.float_tenor.count == conv.fixed_tenor.count && conv.float_tenor.unit == conv.fixed_tenor.unit;
+    if (!same_tenor) schedule(conv, conv.float_tenor, start, maturity, legs.scratch);
+    if (same_tenor && conv.float_day_count == conv.fixed_day_count) {
+        legs.floating = legs.fixed;
+    } else {
+        make_leg(conv, conv.float_tenor, conv.float_day_count, legs.scratch, legs.floating);
+    }
+}
+
+LegValues value_legs(const SwapLegs& legs, const CurveModel& discount, const CurveModel& forecast) {
+    const std::int32_t today = discount.curve_date().serial();
+    const std::int32_t forecast_today = forecast.curve_date().serial();
+    LegValues v{0.0, 0.0};
+    for (const SwapPeriod& p : legs.fixed) {
+        if (p.pay <= today) continue;
+        v.annuity += p.year_fraction * discount.df(Date::from_serial(p.pay));
+    }
+    for (const SwapPeriod& p : legs.floating) {
+        if (p.pay <= today) continue;
+        if (p.start < forecast_today) {
+            v.floating = std::numeric_limits<double>::quiet_NaN();
+            break;
+        }
+        const double rate = forecast.df(Date::from_serial(p.start)) / forecast.df(Date::from_serial(p.end)) - 1.0;
+        v.floating += rate * discount.df(Date::from_serial(p.pay));
+    }
+    return v;
+}
+
+std::size_t curve_node_count(const CurveModel& curve) { return noded(curve).node_dates().size() - 1; }
+
+void add_npv_node_gradient(const SwapLegs& legs, const CurveModel& curve, double fixed_rate, PayerReceiverFlag pay_rec,
+                           double notional, double* grad) {
+    const NodedCurve& c = noded(curve);
+    const std::vector<double>& xs = c.node_year_fractions();
+    const double* ys = c.discount_factors().data();
+    const InterpType type = c.interp_type();
+    const std::int32_t today = c.curve_date().serial();
+    const double sign = pay_rec == PayerReceiverFlag::Payer ? notional : -notional;
+    // dNPV/dP(d) = coefficient, spread over the nodes P(d) is made of.
+    const auto add = [&](std::int32_t date, double coefficient) {
+        const CurvePoint p = locate(xs, year_fraction(c.day_counter(), c.curve_date(), Date::from_serial(date)));
+        const double value = evaluate(p, ys, type);
+        double d_lo, d_hi;
+        derivatives(p, ys, value, type, d_lo, d_hi);
+        if (p.lo > 0) grad[p.lo - 1] += coefficient * d_lo;
+        if (p.kind != CurvePoint::Kind::node) grad[p.lo] += coefficient * d_hi;
+    };
+    for (const SwapPeriod& p : legs.fixed) {
+        if (p.pay > today) add(p.pay, -sign * fixed_rate * p.year_fraction);
+    }
+    for (const SwapPeriod& p : legs.floating) {
+        if (p.pay <= today) continue;
+        if (p.start < today) {
+            for (std::size_t k = 0; k < c.node_dates().size() - 1; ++k) grad[k] = std::numeric_limits<double>::quiet_NaN();
+            return;
+        }
+        const double ps = c.df(Date::from_serial(p.start)), pe = c.df(Date::from_serial(p.end));
+        const double pp = c.df(Date::from_serial(p.pay));
+        add(p.start, sign * pp / pe);
+        add(p.end, -sign * ps * pp / (pe * pe));
+        add(p.pay, sign * (ps / pe - 1.0));
+    }
+}
+
+}  // namespace quill

@@ -1,0 +1,114 @@
+// Interest-rate swaps: a fixed leg against a floating leg that pays, over
+// each accrual period, the compounded overnight (or term) rate a forecast
+// curve implies. How to use it (serials: 1899-12-30 is 0):
+//
+//   const SwapConventions conv = SwapConventions::make(...);   // Error naming the field
+//   const std::int32_t start = spot_date(conv, trade_date);     // T + spot_lag business days
+//   const std::int32_t end = swap_maturity(conv, start, parse_tenor("10Y"));
+//   SwapLegs legs;
+//   make_legs(conv, start, end, legs);                         // schedules, year fractions, payment dates
+//   const LegValues v = value_legs(legs, discount, forecast);  // annuity and floating leg, per unit notional
+//   swap_npv(v, fixed_rate, PayerReceiverFlag::Payer, notional);
+//
+// A floating coupon over [s, e] pays P(s) / P(e) - 1 per unit notional on the
+// forecast curve, which is what daily compounding of the overnight rates the
+// curve implies gives (the product telescopes), and what a term rate fixed at
+// par over the period gives. Cash flows paid on or before the discount curve's
+// date are past and left out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "datetime/business_calendar.hpp"
+#include "datetime/day_count.hpp"
+#include "datetime/tenor.hpp"
+#include "enums/bus_day_adj.hpp"
+#include "enums/payer_receiver_flag.hpp"
+#include "enums/stub_type.hpp"
+#include "mkt_data/yield_curve.hpp"
+
+namespace quill {
+
+struct SwapConventions {
+    Tenor fixed_tenor;
+    DayCount fixed_day_count;
+    Tenor float_tenor;
+    DayCount float_day_count;
+    BusinessCalendar cal;
+    BusDayAdj bus_day_adj;
+    StubType stub_type;
+    bool end_of_month;
+    std::int32_t spot_lag;
+    std::int32_t payment_lag;
+
+    // Validates (Error naming the field): coupon tenors positive counts of
+    // days, weeks, months or years; lags of 0 business days or more.
+    static SwapConventions make(Tenor fixed_tenor, DayCount fixed_day_count, Tenor float_tenor, DayCount float_day_count,
+                                BusinessCalendar cal, BusDayAdj bus_day_adj, StubType stub_type, bool end_of_month,
+                                std::int32_t spot_lag, std::int32_t payment_lag);
+
+    bool operator==(const SwapConventions& o) const noexcept;
+    std::size_t hash() const noexcept;
+};
+
+// `date` moved by `tenor` as the market's calendars move dates: days and
+// weeks in calendar days, months and years with the day clamped to the
+// month's length (or, with `end_of_month` and a month-end `date`, onto the
+// month's last business day), then adjusted under `adj`; business days (B)
+// by the calendar's advance. QuantLib's Calendar::advance(date, period, adj,
+// end_of_month), but for "D", which counts calendar days here as everywhere
+// in this library.
+std::int32_t advance_by(const BusinessDays& days, std::int32_t date, const Tenor& tenor, BusDayAdj adj,
+                        bool end_of_month);
+
+// The swap's effective (spot) date for a trade on `trade_date`.
+std::int32_t spot_date(const SwapConventions& conv, std::int32_t trade_date);
+// The unadjusted end date `tenor` after `start` (a month or year tenor from a
+// month end, with the end-of-month rule, lands on the month's last business day).
+std::int32_t swap_maturity(const SwapConventions& conv, std::int32_t start, const Tenor& tenor);
+
+// One coupon period.
+struct SwapPeriod {
+    std::int32_t start, end, pay;  // accrual start and end (adjusted), payment date
+    double year_fraction;          // on the leg's day count
+};
+
+struct SwapLegs {
+    std::vector<SwapPeriod> fixed, floating;
+    std::vector<std::int32_t> scratch;  // schedule dates, kept to spare allocations
+};
+
+// The legs of the swap from `start` to `maturity` (unadjusted): schedules by
+// the conventions, each payment `payment_lag` business days after its period's
+// end. Error for start >= maturity (and what make_schedule refuses).
+void make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs);
+
+// Per unit notional: the fixed leg's annuity (sum of year fraction times
+// discount factor) and the floating leg's present value. The floating value is
+// NaN when a period has begun on or before the curve date and is not yet paid
+// (its rate needs fixings a curve does not hold).
+struct LegValues {
+    double annuity;
+    double floating;
+};
+LegValues value_legs(const SwapLegs& legs, const CurveModel& discount, const CurveModel& forecast);
+
+// A payer pays the fixed leg.
+inline double swap_npv(const LegValues& v, double fixed_rate, PayerReceiverFlag pay_rec, double notional) noexcept {
+    const double fixed = fixed_rate * v.annuity;
+    return notional * (pay_rec == PayerReceiverFlag::Payer ? v.floating - fixed : fixed - v.floating);
+}
+inline double swap_par_rate(const LegValues& v) noexcept { return v.floating / v.annuity; }
+
+// The derivative of the swap's NPV with respect to each node discount factor
+// of a noded curve used both to discount and to forecast, added to grad[k - 1]
+// for node k >= 1 (the first node's factor is 1 by definition). Error when
+// the curve is not noded.
+void add_npv_node_gradient(const SwapLegs& legs, const CurveModel& curve, double fixed_rate, PayerReceiverFlag pay_rec,
+                           double notional, double* grad);
+// The number of nodes after the curve date of a noded curve (Error otherwise).
+std::size_t curve_node_count(const CurveModel& curve);
+
+}  // namespace quill
