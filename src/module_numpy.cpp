@@ -59,6 +59,7 @@ bool add_yield_curve_twins(PyObject* module);
 // After add_black_scholes_twins: the dated forms call the plain ones.
 bool add_black_scholes_dates_twins(PyObject* module);
 bool add_schedule_twins(PyObject* module);
+bool add_h4_provisional(PyObject* module);  // PROVISIONAL
 
 namespace {
 
@@ -274,7 +275,7 @@ bool initialise(PyObject* module) {
            add_tenor_twins(module) && add_calendar_twins(module) && add_day_counter_twins(module) &&
            add_interpolator_twins(module) && add_yield_curve_twins(module) &&
            add_black_scholes_dates_twins(module) &&
-           add_implied_vol_twins(module) && add_schedule_twins(module);
+           add_implied_vol_twins(module) && add_schedule_twins(module) && add_h4_provisional(module);
 }
 
 }  // namespace
