@@ -121,6 +121,20 @@ def bond(curve: q.YieldCurve) -> None:
           f"each df equals curve.get_df of its date: {same}")
 
 
+def market_calendars() -> None:
+    section("Market calendars: T+2 and day counts")
+    nyse = qn.calendar("XNYS")  # the holidays package's NYSE days, 1899-2100
+    both = nyse | qn.calendar("XLON")  # a business day of both markets
+    trades = np.array(["2025-07-02", "2025-11-26", "2025-12-24"], dtype="datetime64[D]")
+    for label, cal in (("XNYS", nyse), ("XNYS | XLON", both)):
+        settle = qn.add_business_days(trades, 2, cal)
+        print(f"  T+2 under {label:<11}: " + ", ".join(f"{t} -> {s}" for t, s in zip(trades, settle)))
+    start, ends = np.datetime64("2024-02-29"), np.array(["2024-08-31", "2025-02-28"], dtype="datetime64[D]")
+    for name in ("ACT/360", "30/360", "30E/360", "ACT/ACT ISDA"):
+        fractions = qn.year_fraction(start, ends, name)
+        print(f"  {name:<12} from {start}: " + ", ".join(f"{e} {f:.6f}" for e, f in zip(ends, fractions)))
+
+
 def options() -> None:
     section("Black-Scholes: closed form and finite differences")
     args = dict(spot=100.0, strike=105.0, rate=0.03, div_yield=0.01, tau=0.75, vol=0.2)
@@ -271,6 +285,7 @@ def main() -> None:
     curve = curves()
     dates_in_arrays(curve)
     bond(curve)
+    market_calendars()
     options()
     book()
     implied_vols()

@@ -32,8 +32,8 @@
 
 namespace quill::py {
 
-// The scalar module's classes, taken at start-up; the array module never
-// creates a class of its own.
+// The scalar module's classes, taken at start-up; the array module's own
+// classes (QUILL_ARRAY_CLASSES) are made by their domains' registrations.
 #define QUILL_BORROWED_CLASS(T, NAME)                                                           \
     PyTypeObject* PyClass<T>::create() {                                                        \
         PyErr_SetString(PyExc_ImportError, "quillander_numpy: quillander is not initialised"); \
@@ -59,6 +59,9 @@ bool add_yield_curve_twins(PyObject* module);
 // After add_black_scholes_twins: the dated forms call the plain ones.
 bool add_black_scholes_dates_twins(PyObject* module);
 bool add_schedule_twins(PyObject* module);
+bool add_business_calendars(PyObject* module);
+bool add_business_day_twins(PyObject* module);
+bool add_day_count_twins(PyObject* module);
 bool add_h4_provisional(PyObject* module);  // PROVISIONAL
 
 namespace {
@@ -275,7 +278,8 @@ bool initialise(PyObject* module) {
            add_tenor_twins(module) && add_calendar_twins(module) && add_day_counter_twins(module) &&
            add_interpolator_twins(module) && add_yield_curve_twins(module) &&
            add_black_scholes_dates_twins(module) &&
-           add_implied_vol_twins(module) && add_schedule_twins(module) && add_h4_provisional(module);
+           add_implied_vol_twins(module) && add_schedule_twins(module) && add_business_calendars(module) &&
+           add_business_day_twins(module) && add_day_count_twins(module) && add_h4_provisional(module);
 }
 
 }  // namespace

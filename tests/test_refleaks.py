@@ -418,6 +418,41 @@ ERRORS.update({
 })
 
 
+# ---------------------------------------------------------------- market calendars
+
+import pickle  # noqa: E402
+
+HOLIDAY_TEXTS = ["2025-12-25", "2025-12-26", None]
+XECB = qn.calendar("XECB", years=range(2020, 2031))
+XNYS_1950 = qn.calendar("XNYS", years=range(1950, 1953))
+CAL_DAYS = np.arange("2024-01-01", "2024-03-01", dtype="M8[D]")
+OUTSIDE = np.array(["2024-01-02", "2031-01-02"], dtype="M8[D]")
+NUMPY_CAL = np.busdaycalendar(holidays=HOLIDAY_TEXTS[:2])
+WATCHED += [HOLIDAY_TEXTS, XECB, XNYS_1950, CAL_DAYS, OUTSIDE, NUMPY_CAL]
+
+SUCCESS.update({
+    "business calendars": lambda: (qn.BusinessCalendar("1111100", HOLIDAY_TEXTS) | XECB, NUMPY_CAL | XECB,
+                                   hash(XECB), repr(XNYS_1950), XECB.holidays, XECB.range, XECB == XNYS_1950,
+                                   pickle.loads(pickle.dumps(XNYS_1950)), XECB.to_busdaycalendar()),
+    "market calendar looked up": lambda: (qn.calendar("XECB", years=range(2020, 2031)), qn.calendar("XECB")),
+    "business-day arithmetic": lambda: (qn.add_business_days(CAL_DAYS, 2, XECB, HOLIDAY_TEXTS),
+                                        qn.business_days_between(CAL_DAYS, CAL_DAYS[::-1], NUMPY_CAL),
+                                        qn.year_fraction(CAL_DAYS, CAL_DAYS[0], "30E/360 ISDA", CAL_DAYS)),
+})
+
+ERRORS.update({
+    "date outside a calendar's range": lambda: qn.add_business_days(OUTSIDE, 1, XECB),
+    "unknown market calendar": lambda: qn.calendar("XNYSE"),
+    "market calendar years": lambda: qn.calendar("XECB", years=[1990, "x"]),
+    "weekmask without business days": lambda: qn.BusinessCalendar("0000000"),
+    "holiday text": lambda: qn.BusinessCalendar(holidays=["2025-13-01"]),
+    "calendar argument": lambda: qn.add_business_days(CAL_DAYS, 1, HOLIDAY_TEXTS),
+    "worked weekend days to numpy": lambda: XNYS_1950.to_busdaycalendar(),
+    "disjoint joins": lambda: XNYS_1950 | XECB,
+    "day-count name": lambda: qn.year_fraction(CAL_DAYS, CAL_DAYS, "ACT/365"),
+})
+
+
 @pytest.mark.parametrize("name", list(SUCCESS) + list(ERRORS))
 def test_repeated_calls_do_not_grow(name):
     with pyplot_installed(name):

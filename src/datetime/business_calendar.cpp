@@ -128,31 +128,31 @@ BusinessCalendar BusinessCalendar::from_holidays(std::uint8_t weekmask, std::vec
 }
 
 BusinessCalendar BusinessCalendar::from_rule(const CalendarRule& rule, std::vector<std::int32_t> holidays) {
-    // A rule decides by weekday alone, so one week of answers is the whole
-    // rule. 1900-01-01, serial 2, is a Monday.
+    const BusinessDays days(rule, {});
     std::uint8_t mask = 0;
     for (int w = 0; w < 7; ++w) {
-        if (rule.is_business_day(Date::from_serial(2 + w))) mask = static_cast<std::uint8_t>(mask | (1u << w));
+        if (!days.is_weekend(2 + w)) mask = static_cast<std::uint8_t>(mask | (1u << w));  // serial 2 is a Monday
     }
     return from_holidays(mask, std::move(holidays), rule.get_name());
 }
 
-BusinessCalendar BusinessCalendar::from_market(std::string name, const std::vector<WeekendEra>& eras,
+BusinessCalendar BusinessCalendar::from_market(std::string name, std::uint8_t weekmask, const std::vector<bool>& weekend,
                                                std::vector<std::int32_t> holidays, std::vector<std::int32_t> workdays,
                                                std::int32_t first, std::int32_t last) {
-    if (eras.empty()) throw Error("A market calendar needs a weekend");
     if (first > last) throw Error("A market calendar needs a range of dates");
+    if (!weekend.empty() && weekend.size() != static_cast<std::size_t>(last - first) + 1) {
+        throw Error("A market calendar needs one weekend flag a day");
+    }
     sort_unique(holidays);
     sort_unique(workdays);
     CalendarDays c;
-    c.weekmask = eras.back().weekmask;
+    c.weekmask = weekmask;
     c.first = first;
     c.last = last;
-    std::size_t era = 0;
     for (std::int32_t d = first; d <= last; ++d) {
-        while (era + 1 < eras.size() && eras[era + 1].from <= d) ++era;
-        const bool business = business_weekday(eras[era].weekmask, d) ? !contains(holidays, d) : contains(workdays, d);
-        if (business_weekday(c.weekmask, d)) {
+        const bool off = weekend.empty() ? !business_weekday(weekmask, d) : weekend[static_cast<std::size_t>(d - first)];
+        const bool business = off ? contains(workdays, d) : !contains(holidays, d);
+        if (business_weekday(weekmask, d)) {
             if (!business) c.holidays.push_back(d);
         } else if (business) {
             c.extra_days.push_back(d);

@@ -30,12 +30,6 @@ std::string weekmask_text(std::uint8_t weekmask);
 // is made.
 std::uint8_t parse_weekmask(std::string_view text);
 
-// From a day on, the weekend mask of a market (bit w: weekday w is a business day).
-struct WeekendEra {
-    std::int32_t from;
-    std::uint8_t weekmask;
-};
-
 class BusinessCalendar {
 public:
     // Serials in any order, repeats allowed; holidays on weekend days change
@@ -44,11 +38,12 @@ public:
                                           std::string name = {});
     // A Calendar's weekend rule plus holidays.
     static BusinessCalendar from_rule(const CalendarRule& rule, std::vector<std::int32_t> holidays);
-    // A market's data over [first, last]: the weekend of each day from `eras`
-    // (sorted by `from`; the first one also holds before its day), a weekend
-    // day is a business day when it is one of `workdays`, any other day when
-    // it is not one of `holidays`. The weekend mask is the last era's.
-    static BusinessCalendar from_market(std::string name, const std::vector<WeekendEra>& eras,
+    // A market's data over [first, last]: a weekend day is a business day
+    // when it is one of `workdays`, any other day when it is not one of
+    // `holidays`. Which days are weekend days: `weekend`, one flag a day from
+    // `first` (a market's weekend changes over the years), or, when empty,
+    // the days off `weekmask`. The calendar's mask is `weekmask`.
+    static BusinessCalendar from_market(std::string name, std::uint8_t weekmask, const std::vector<bool>& weekend,
                                         std::vector<std::int32_t> holidays, std::vector<std::int32_t> workdays,
                                         std::int32_t first, std::int32_t last);
     // Any content, put in order (sorted, unique, each list on its kind of

@@ -96,6 +96,25 @@ BusinessDays::BusinessDays(const CalendarDays& content)
     for (std::size_t i = 0; i < words; ++i) ranks_[i + 1] = ranks_[i] + std::popcount(bits_[i]);
 }
 
+namespace {
+
+CalendarDays rule_days(const CalendarRule& rule, const std::vector<std::int32_t>& holidays) {
+    // A rule decides by weekday alone, so one week of answers is the whole
+    // rule. 1900-01-01, serial 2, is a Monday.
+    CalendarDays c;
+    c.weekmask = 0;
+    for (int w = 0; w < 7; ++w) {
+        if (rule.is_business_day(Date::from_serial(2 + w))) c.weekmask = static_cast<std::uint8_t>(c.weekmask | (1u << w));
+    }
+    c.holidays = holidays;
+    return c;
+}
+
+}  // namespace
+
+BusinessDays::BusinessDays(const CalendarRule& rule, const std::vector<std::int32_t>& holidays)
+    : BusinessDays(rule_days(rule, holidays)) {}
+
 // ---------------------------------------------------------------- searches
 
 std::int64_t BusinessDays::next(std::int64_t s) const noexcept {
@@ -261,7 +280,18 @@ std::int32_t BusinessDays::advance(std::int32_t serial, std::int64_t n) const {
                " business day" + (n == 1 || n == -1 ? "" : "s");
     };
     std::int64_t s = n > 0 ? none : -none;
-    if (n < max_step && n > -max_step) s = select(n > 0 ? rank(std::int64_t{serial} + 1) + n - 1 : rank(serial) + n);
+    if (n > 0 && n <= 64) {
+        // A few steps, each to the next set bit of the bitmap.
+        std::int64_t t = serial;
+        for (std::int64_t k = 0; k < n && t != none; ++k) t = next(t + 1);
+        s = t;
+    } else if (n < 0 && n >= -64) {
+        std::int64_t t = serial;
+        for (std::int64_t k = 0; k > n && t != -none; --k) t = previous(t - 1);
+        s = t;
+    } else if (n < max_step && n > -max_step) {
+        s = select(n > 0 ? rank(std::int64_t{serial} + 1) + n - 1 : rank(serial) + n);
+    }
     if (has_range() && !covers(s)) result_outside(what(), first_covered_, last_covered_);
     if (s > Date::max_serial) fail(what() + " is after 65535-12-31, the last representable date");
     if (s < Date::min_serial) fail(what() + " is before 1899-01-01, the first valid date");

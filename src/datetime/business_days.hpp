@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "core/civil.hpp"
+#include "datetime/calendar.hpp"
 #include "enums/bus_day_adj.hpp"
 
 namespace quill {
@@ -43,6 +44,8 @@ public:
     static constexpr std::int64_t none = std::numeric_limits<std::int64_t>::max();  // "no such day"
 
     explicit BusinessDays(const CalendarDays& content);
+    // A Calendar's weekend rule plus holidays (any order, repeats allowed).
+    BusinessDays(const CalendarRule& rule, const std::vector<std::int32_t>& holidays);
 
     // ------------------------------------------------------------ raw questions (no range check)
 

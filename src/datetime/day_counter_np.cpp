@@ -4,79 +4,77 @@
 
 #include "datetime/day_counter.hpp"
 #include "datetime/dates_np.hpp"
-#include "numpy/twins.hpp"
-#include "python/ref.hpp"
+#include "numpy/wrapper.hpp"
 
 namespace quill::np {
 namespace {
 
-enum class Basis { own, act365, act360, thirty360 };
-
-// year_fraction of each pair; NaT on either side gives NaN. A convention
-// without a basis fails at the first pair of dates, as the scalar call does.
-template <Basis B>
-PyObject* dcf(const DayCounter& dc, const DateArray& start, const DateArray& end) {
-    DateArray& s = const_cast<DateArray&>(start);
-    DateArray& e = const_cast<DateArray&>(end);
-    const Broadcast b{&s, &e};
-    PyArrayObject* out = new_array(b.shape, NPY_DOUBLE);
-    py::Ref keep(reinterpret_cast<PyObject*>(out));
-    const DayCounter convention = B == Basis::own        ? dc
-                                  : B == Basis::act365   ? DayCounter::Act365
-                                  : B == Basis::act360   ? DayCounter::Act360
-                                                         : DayCounter::Thirty360;
-    std::optional<double> basis;
-    try {
-        basis = day_count_basis(convention);
-    } catch (const Failure&) {
-    }
-    const std::int64_t* d1 = s.days();
-    const std::int64_t* d2 = e.days();
-    const npy_intp s1 = Broadcast::step(s, b.size), s2 = Broadcast::step(e, b.size);
-    auto* result = static_cast<double*>(PyArray_DATA(out));
-    if (basis) {
-        // Nothing can fail: a plain loop.
-        const double divisor = *basis;
-        for_chunks(b.size, 65536, [&](std::int64_t begin, std::int64_t end) {
-            for (std::int64_t i = begin; i < end; ++i) {
-                const std::int64_t a = d1[i * s1], z = d2[i * s2];
-                const std::int32_t days = static_cast<std::int32_t>(z - a);
-                result[i] = a == nat || z == nat ? std::numeric_limits<double>::quiet_NaN()
-                                                 : static_cast<double>(days) / divisor;
-            }
-        });
-        return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
-    }
-    FirstError error;
-    for_elements(b.size, 65536, error, [&](std::int64_t i) {
-        const std::int64_t a = d1[i * s1], z = d2[i * s2];
-        if (a == nat || z == nat) {
-            result[i] = std::numeric_limits<double>::quiet_NaN();
-            return;
-        }
-        (void)day_count_basis(convention);  // fails as the library fails
-        result[i] = std::numeric_limits<double>::quiet_NaN();
-    });
-    if (error.any()) error.raise(b.shape);
-    return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
-}
-
-PyMethodDef defs[] = {
-    py::function<"get_dcf(dc, start, end)\n--\n\n"
-                 "dc.get_dcf of each pair of dates (broadcast), as float64; NaT gives NaN.",
-                 &dcf<Basis::own>>(),
-    py::function<"get_dcf_act365(dc, start, end)\n--\n\ndc.get_dcf_act365 of each pair of dates, as get_dcf.",
-                 &dcf<Basis::act365>>(),
-    py::function<"get_dcf_act360(dc, start, end)\n--\n\ndc.get_dcf_act360 of each pair of dates, as get_dcf.",
-                 &dcf<Basis::act360>>(),
-    py::function<"get_dcf_30360(dc, start, end)\n--\n\n"
-                 "dc.get_dcf_30360 of each pair of dates: not implemented, as the scalar method.",
-                 &dcf<Basis::thirty360>>(),
-    {nullptr, nullptr, 0, nullptr},
-};
+double dcf_own(const DayCounter& dc, Date start, Date end) { return year_fraction(dc, start, end); }
+double dcf_act365(const DayCounter&, Date start, Date end) { return year_fraction(DayCounter::Act365, start, end); }
+double dcf_act360(const DayCounter&, Date start, Date end) { return year_fraction(DayCounter::Act360, start, end); }
+double dcf_30360(const DayCounter&, Date, Date) { fail("not implemented"); }
 
 }  // namespace
 
-bool add_day_counter_twins(PyObject* m) { return add_functions(m, defs); }
+// The 32-bit day difference over the convention's basis, settled once; a
+// convention without one leaves every pair to the library, which fails.
+// Fixed: the convention's value, or -1 for the receiver's own.
+template <auto K, int Fixed>
+struct DcfBlock {
+    static constexpr bool exists = true;
+    using V = View<K>;
+    using State = std::optional<double>;
+    static State prepare(const V& v, std::int64_t) {
+        try {
+            return day_count_basis(Fixed >= 0 ? static_cast<DayCounter>(Fixed) : v.template receiver<0>());
+        } catch (const Failure&) {
+            return std::nullopt;
+        }
+    }
+    static std::int64_t run(const State& basis, const V& v, std::int64_t begin, std::int64_t end) {
+        const Column<std::int64_t> starts = v.template in<1>();
+        const Column<std::int64_t> ends = v.template in<2>();
+        const OutColumn<double> out = v.template out<0, double>();
+        if (!basis) {
+            for (std::int64_t i = begin; i < end; ++i) {
+                if (starts[i] != nat && ends[i] != nat) return i;
+                out.set(i, std::numeric_limits<double>::quiet_NaN());
+            }
+            return end;
+        }
+        const double divisor = *basis;
+        for (std::int64_t i = begin; i < end; ++i) {
+            const std::int64_t a = starts[i], z = ends[i];
+            if (a == nat || z == nat) {
+                out.set(i, std::numeric_limits<double>::quiet_NaN());
+                continue;
+            }
+            if (!valid_day(a) || !valid_day(z)) return i;
+            out.set(i, static_cast<double>(static_cast<std::int32_t>(z - a)) / divisor);
+        }
+        return end;
+    }
+};
+
+template <>
+struct Block<&dcf_own> : DcfBlock<&dcf_own, -1> {};
+template <>
+struct Block<&dcf_act365> : DcfBlock<&dcf_act365, static_cast<int>(DayCounter::Act365)> {};
+template <>
+struct Block<&dcf_act360> : DcfBlock<&dcf_act360, static_cast<int>(DayCounter::Act360)> {};
+
+bool add_day_counter_twins(PyObject* m) {
+    constexpr TwinOptions cheap{.grain = 65536};
+    return add_twin<"get_dcf(dc, start, end)\n--\n\n"
+                    "dc.get_dcf of each pair of dates (broadcast), as float64; NaT gives NaN.",
+                    &dcf_own, cheap>(m) &&
+           add_twin<"get_dcf_act365(dc, start, end)\n--\n\ndc.get_dcf_act365 of each pair of dates, as get_dcf.",
+                    &dcf_act365, cheap>(m) &&
+           add_twin<"get_dcf_act360(dc, start, end)\n--\n\ndc.get_dcf_act360 of each pair of dates, as get_dcf.",
+                    &dcf_act360, cheap>(m) &&
+           add_twin<"get_dcf_30360(dc, start, end)\n--\n\n"
+                    "dc.get_dcf_30360 of each pair of dates: not implemented, as the scalar method.",
+                    &dcf_30360, cheap>(m);
+}
 
 }  // namespace quill::np

@@ -1,25 +1,45 @@
-// Array twins: a library function of doubles and enumerations becomes a NumPy
-// ufunc whose every element is that function's result for the same inputs,
-// bit for bit. A twin is declared once, by its signature text and the
-// function it runs:
+// Array twins: a library function becomes a NumPy ufunc whose every element
+// is that function's result for the same inputs, bit for bit.
 //
-//   twin<"npv(spot, strike, rate, div_yield, tau, pc_flag, vol)", &black_scholes::npv>()
+// How a domain declares one (in its <name>_np.cpp):
 //
-// Doubles travel as float64 (other real dtypes are cast by NumPy's usual
-// rules), enumerations as int64 values checked against the variants, or as
-// objects holding the module's enumeration instances. An empty optional result
-// is NaN. Loops release the interpreter lock and split large arrays over the
-// worker threads; floating-point flags are not reported, as the scalar
-// functions do not report them either.
+//   // A ufunc of its own: the functions of numbers and enumerations.
+//   add_new(m, "npv", twin<"npv(spot, strike, rate, div_yield, tau, pc_flag, vol)\n--\n\n...",
+//                          &black_scholes::npv>());
+//
+//   // A module function calling a hidden ufunc (see numpy/wrapper.hpp): every
+//   // twin with a receiver, a date, or keyword arguments.
+//   double df_at(const YieldCurve& curve, Date d) { return curve.model().df(d); }
+//   add_twin<"get_df(curve, dates)\n--\n\n...", &df_at>(m);
+//
+// The doc string's first line names the twin and its parameters, in the
+// function's order. Each parameter type has a lane (numpy/lanes.hpp): double,
+// an enumeration, std::int64_t / std::int32_t, `const T&` of a class (the
+// receiver: an instance, or an array of instances), and the domains' own
+// (Date and Tenor in datetime/dates_np.hpp). The result type has an Out:
+// double, bool, std::optional of one (NaN / NaT when empty), Date, or a
+// record of several outputs. A missing date (NaT) gives NaN, NaT or False
+// without the function being called; results with no place for it refuse it.
+//
+// A library function may add two faster forms with the same bits:
+//   Batch<F>::run(n, const Batched*..., double* const* out): contiguous
+//     blocks of 64 elements, each parameter gathered into its lane's Batched
+//     type (dates as int32 serials), doubles read in place when contiguous;
+//   Block<F>: the whole loop call, receivers hoisted, columns as they are:
+//     State prepare(const View<F>&, n), then run(state, view, begin, end)
+//     returning the first element it did not do (the element path does that
+//     one, then run goes on). NaTs are the block form's to write.
+// Loops release the interpreter lock and split large arrays over the worker
+// threads; floating-point flags are not reported, as the scalar functions do
+// not report them either.
 #pragma once
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cfenv>
+#include <cstdint>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -27,9 +47,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/enum_traits.hpp"
 #include "core/errors.hpp"
 #include "numpy/errors.hpp"
+#include "numpy/lanes.hpp"
 #include "numpy/numpy.hpp"
 #include "numpy/threads.hpp"
 #include "python/binding.hpp"
@@ -40,371 +60,439 @@ namespace quill::np {
 using py::CallSpec;
 using py::fixed_string;
 
-// "0 (PutCallFlag.Put) or 1 (PutCallFlag.Call)"
-template <class E>
-std::string variants_text() {
-    const auto& names = EnumTraits<E>::variants;
-    std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
-        out += std::to_string(i) + " (" + std::string(EnumTraits<E>::name) + "." + std::string(names[i]) + ")";
+template <class F>
+struct Params;
+template <class R, class... A>
+struct Params<R (*)(A...)> {
+    using Result = std::remove_cvref_t<R>;
+    using Args = std::tuple<A...>;
+};
+template <class R, class... A>
+struct Params<R (*)(A...) noexcept> : Params<R (*)(A...)> {};
+
+// The lanes of a function's parameters.
+template <auto F>
+struct Signature {
+    using P = Params<decltype(F)>;
+    using R = typename P::Result;
+    using Args = typename P::Args;
+    static constexpr int nin = static_cast<int>(std::tuple_size_v<Args>);
+    static constexpr int nout = Out<R>::n;
+    template <std::size_t I>
+    using L = Lane<std::tuple_element_t<I, Args>>;
+    template <std::size_t I>
+    using Native = typename L<I>::Native;
+};
+
+// A loop call's prepared columns, for block forms.
+template <auto F>
+struct View {
+    using S = Signature<F>;
+    const char* in_data[S::nin > 0 ? S::nin : 1];
+    npy_intp in_step[S::nin > 0 ? S::nin : 1];
+    Outs outs;
+
+    template <std::size_t I>
+    Column<typename S::template Native<I>> in() const noexcept {
+        return {in_data[I], in_step[I]};
     }
-    return out;
-}
-
-// How one parameter type travels in an array.
-template <class T>
-struct Lane;
-
-template <>
-struct Lane<double> {
-    static constexpr bool is_enum = false;
-    static PyArray_DTypeMeta* dtype() { return &PyArray_DoubleDType; }
-    static bool read(const char* p, double& v, std::string_view, std::int64_t, FirstError&) {
-        std::memcpy(&v, p, sizeof v);
-        return true;
+    // The receiver of parameter I, the same for every element.
+    template <std::size_t I>
+    decltype(auto) receiver() const noexcept {
+        return S::template L<I>::pass(in<I>()[0]);
+    }
+    template <std::size_t K, class T>
+    OutColumn<T> out() const noexcept {
+        return {outs.data[K], outs.steps[K]};
     }
 };
 
-template <class E>
-    requires std::is_enum_v<E>
-struct Lane<E> {
-    static constexpr bool is_enum = true;
-    static PyArray_DTypeMeta* dtype() { return &PyArray_Int64DType; }
-    static bool read(const char* p, E& v, std::string_view name, std::int64_t i, FirstError& err) {
-        std::int64_t raw;
-        std::memcpy(&raw, p, sizeof raw);
-        if (raw < 0 || raw >= static_cast<std::int64_t>(variant_count<E>())) {
-            err.record(i, FirstError::Kind::value, invalid(name, std::to_string(raw)));
-            return false;
-        }
-        v = static_cast<E>(raw);
-        return true;
-    }
-    static std::string invalid(std::string_view name, const std::string& value) {
-        return std::string(name) + " (" + value + ") must be " + variants_text<E>();
-    }
-    // An object operand: an instance of the module's class or an int; anything
-    // else is refused as the scalar binding refuses it.
-    static bool from_object(PyObject* o, std::int64_t& out, std::string_view name) {
-        PyTypeObject* type = py::PyClass<E>::type;
-        if (type != nullptr && Py_IS_TYPE(o, type)) {
-            out = static_cast<std::int64_t>(reinterpret_cast<py::Obj<E>*>(o)->value);
-            return true;
-        }
-        if (PyLong_Check(o)) {
-            int overflow = 0;
-            out = PyLong_AsLongLongAndOverflow(o, &overflow);
-            if (out == -1 && PyErr_Occurred()) return false;
-            if (overflow == 0) return true;
-            py::Ref text(PyObject_Repr(o));
-            const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-            if (utf8 == nullptr) return false;
-            py::raise_error(invalid(name, utf8));
-            return false;
-        }
-        py::cannot_convert(o, EnumTraits<E>::name);
-        py::argument_error(name);
-        return false;
-    }
-};
-
-// How a result type is written out: one or more float64 outputs.
-template <class R>
-struct Out;
-
-template <>
-struct Out<double> {
-    static constexpr int n = 1;
-    static void put(char* const* data, const npy_intp* steps, npy_intp i, double v) {
-        std::memcpy(data[0] + i * steps[0], &v, sizeof v);
-    }
-    static void none(char* const* data, const npy_intp* steps, npy_intp i) {
-        put(data, steps, i, std::numeric_limits<double>::quiet_NaN());
-    }
-};
-
-template <class R>
-struct Out<std::optional<R>> {
-    static constexpr int n = Out<R>::n;
-    static void put(char* const* data, const npy_intp* steps, npy_intp i, const std::optional<R>& v) {
-        if (v) {
-            Out<R>::put(data, steps, i, *v);
-        } else {
-            Out<R>::none(data, steps, i);
-        }
-    }
-};
-
-// A library function may also have a form over contiguous blocks of elements,
-// with the same bits and more speed: Batch<F>::run(n, inputs..., outputs)
-// with one array per parameter and one output array per result field.
 template <auto F>
 struct Batch {
     static constexpr bool exists = false;
 };
-
-template <class F>
-struct Signature;
-template <class R, class... A>
-struct Signature<R (*)(A...)> {
-    using Result = R;
-    using Args = std::tuple<std::remove_cvref_t<A>...>;
-};
-template <class R, class... A>
-struct Signature<R (*)(A...) noexcept> : Signature<R (*)(A...)> {};
-
-template <const CallSpec& S, auto F, std::int64_t Grain>
-struct Kernel {
-    using Sig = Signature<decltype(F)>;
-    using R = typename Sig::Result;
-    using Args = typename Sig::Args;
-    static constexpr int nin = static_cast<int>(std::tuple_size_v<Args>);
-    static constexpr int nout = Out<R>::n;
-    static constexpr int nops = nin + nout;
-    static_assert(nin == S.nparams, "the signature's parameters and the function's differ in number");
-
-    template <std::size_t... I>
-    static constexpr bool any_enum(std::index_sequence<I...>) {
-        return (Lane<std::tuple_element_t<I, Args>>::is_enum || ...);
-    }
-    static constexpr bool has_enum = any_enum(std::make_index_sequence<nin>{});
-
-    struct Context {
-        char* const* data;
-        const npy_intp* steps;
-        FirstError* error;
-    };
-
-    template <std::size_t... I>
-    static void elements(const Context& c, std::int64_t begin, std::int64_t end, std::index_sequence<I...>) {
-        for (std::int64_t i = begin; i < end; ++i) {
-            Args args;
-            if (!(Lane<std::tuple_element_t<I, Args>>::read(c.data[I] + i * c.steps[I], std::get<I>(args), S.params[I],
-                                                             i, *c.error) &&
-                  ...)) {
-                return;
-            }
-            try {
-                Out<R>::put(c.data + nin, c.steps + nin, i, F(std::get<I>(args)...));
-            } catch (const Error& e) {
-                c.error->record(i, FirstError::Kind::value, e.message());
-                return;
-            } catch (const Failure& e) {
-                c.error->record(i, FirstError::Kind::failure, e.message());
-                return;
-            }
-        }
-    }
-
-    // Hands blocks of elements to the function's block form: contiguous
-    // doubles are read in place, a broadcast scalar is converted once, other
-    // inputs are gathered; results go in place when the output is contiguous.
-    template <std::size_t... I>
-    static void blocks(const Context& c, std::int64_t begin, std::int64_t end, std::index_sequence<I...>) {
-        constexpr std::int64_t size = 64;
-        std::tuple<std::array<std::tuple_element_t<I, Args>, size>...> in;
-        const void* src[sizeof...(I)] = {};
-        double out[nout][size];
-        double* outs[nout];
-        for (std::int64_t base = begin; base < end; base += size) {
-            const std::int64_t count = std::min(size, end - base);
-            bool ok = true;
-            (
-                [&] {
-                    using A = std::tuple_element_t<I, Args>;
-                    const npy_intp step = c.steps[I];
-                    const char* p = c.data[I] + base * step;
-                    if constexpr (std::same_as<A, double>) {
-                        if (step == static_cast<npy_intp>(sizeof(double))) {
-                            src[I] = p;
-                            return;
-                        }
-                    }
-                    if (step == 0 && base != begin) return;  // converted with the first block
-                    const std::int64_t todo = step == 0 ? size : count;
-                    for (std::int64_t j = 0; j < todo; ++j, p += step) {
-                        if (!ok || !Lane<A>::read(p, std::get<I>(in)[j], S.params[I], base + j, *c.error)) {
-                            ok = false;
-                            return;
-                        }
-                    }
-                    src[I] = std::get<I>(in).data();
-                }(),
-                ...);
-            if (!ok) return;
-            for (int k = 0; k < nout; ++k) {
-                // In place only when contiguous and not the very memory of an
-                // input: NumPy passes an output that is also an input without a
-                // copy, trusting each element to be read before it is written,
-                // and a block form writes one field before reading for the next.
-                auto* direct = reinterpret_cast<double*>(c.data[nin + k] + base * c.steps[nin + k]);
-                const bool aliased = ((static_cast<const void*>(direct) == src[I]) || ...);
-                outs[k] = c.steps[nin + k] == static_cast<npy_intp>(sizeof(double)) && !aliased ? direct : out[k];
-            }
-            Batch<F>::run(static_cast<std::size_t>(count), static_cast<const std::tuple_element_t<I, Args>*>(src[I])..., outs);
-            for (int k = 0; k < nout; ++k) {
-                if (outs[k] != out[k]) continue;
-                char* p = c.data[nin + k] + base * c.steps[nin + k];
-                for (std::int64_t j = 0; j < count; ++j, p += c.steps[nin + k]) std::memcpy(p, &out[k][j], sizeof(double));
-            }
-        }
-    }
-
-    static void chunk(void* ctx, std::int64_t begin, std::int64_t end) {
-        if constexpr (Batch<F>::exists) {
-            blocks(*static_cast<const Context*>(ctx), begin, end, std::make_index_sequence<nin>{});
-        } else {
-            elements(*static_cast<const Context*>(ctx), begin, end, std::make_index_sequence<nin>{});
-        }
-    }
-
-    static void compute(char* const* data, const npy_intp* steps, npy_intp n, FirstError& error) {
-        // The scalar functions report no floating-point flags, so neither do
-        // the loops: the calling thread's flags are put back as they were,
-        // keeping any that NumPy's own casts raised before the loop.
-        std::fexcept_t flags;
-        std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
-        Context c{data, steps, &error};
-        // NumPy hands over an output that overlaps an input without a copy when
-        // a loop running forwards, element by element, reads each input before
-        // it is overwritten (an output just behind its input, say). Chunks on
-        // other threads would not keep that order: such a loop runs in one.
-        run_chunks(n, overlapping(data, steps, n) ? n : Grain, &chunk, &c);
-        std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
-    }
-
-    // Whether some output's memory overlaps an input's, other than being the
-    // very same elements (which each chunk reads before it writes).
-    static bool overlapping(char* const* data, const npy_intp* steps, npy_intp n) {
-        if (n <= 1) return false;
-        auto span = [&](int k, std::size_t size) {
-            const char* first = data[k];
-            const char* last = data[k] + (n - 1) * steps[k];
-            return std::pair{std::min(first, last), std::max(first, last) + size};
-        };
-        for (int o = nin; o < nops; ++o) {
-            const auto [out_lo, out_hi] = span(o, sizeof(double));
-            for (int i = 0; i < nin; ++i) {
-                if (data[i] == data[o] && steps[i] == steps[o]) continue;
-                const auto [in_lo, in_hi] = span(i, sizeof(std::int64_t));
-                if (out_lo < in_hi && in_lo < out_hi) return true;
-            }
-        }
-        return false;
-    }
-
-    static int strided(PyArrayMethod_Context*, char* const* data, const npy_intp* dims, const npy_intp* steps,
-                       NpyAuxData*) {
-        FirstError error;
-        compute(data, steps, dims[0], error);
-        return error.any() ? error.finish() : 0;
-    }
-
-    // Enumeration operands held as objects are read with the lock held, into
-    // int64 buffers; the arithmetic then runs without it.
-    template <std::size_t... I>
-    static bool read_objects(char** data, npy_intp* steps, npy_intp n, std::vector<std::vector<std::int64_t>>& keep,
-                             std::index_sequence<I...>) {
-        return ([&] {
-            using A = std::tuple_element_t<I, Args>;
-            if constexpr (Lane<A>::is_enum) {
-                const npy_intp count = steps[I] == 0 ? (n > 0 ? 1 : 0) : n;
-                std::vector<std::int64_t>& buffer = keep.emplace_back(static_cast<std::size_t>(count));
-                for (npy_intp i = 0; i < count; ++i) {
-                    PyObject* o;
-                    std::memcpy(&o, data[I] + i * steps[I], sizeof o);
-                    if (o == nullptr) o = Py_None;
-                    if (!Lane<A>::from_object(o, buffer[static_cast<std::size_t>(i)], S.params[I])) return false;
-                }
-                data[I] = reinterpret_cast<char*>(buffer.data());
-                steps[I] = steps[I] == 0 ? 0 : static_cast<npy_intp>(sizeof(std::int64_t));
-            }
-            return true;
-        }() && ...);
-    }
-
-    static int objects(PyArrayMethod_Context*, char* const* data, const npy_intp* dims, const npy_intp* steps,
-                       NpyAuxData*) {
-        char* d[nops];
-        npy_intp s[nops];
-        for (int k = 0; k < nops; ++k) {
-            d[k] = data[k];
-            s[k] = steps[k];
-        }
-        std::vector<std::vector<std::int64_t>> keep;
-        keep.reserve(nin);
-        if (!read_objects(d, s, dims[0], keep, std::make_index_sequence<nin>{})) return -1;
-        FirstError error;
-        Py_BEGIN_ALLOW_THREADS compute(d, s, dims[0], error);
-        Py_END_ALLOW_THREADS if (error.any()) {
-            error.raise();
-            return -1;
-        }
-        return 0;
-    }
-
-    // An enumeration operand is read as objects when it is one, or a Python
-    // int or a uint64, whose values int64 may not hold: the loop then names the
-    // value as given rather than NumPy's overflow or its wrapped value.
-    static bool as_objects(PyArray_DTypeMeta* given) {
-        return given == &PyArray_ObjectDType || given == &PyArray_PyLongDType || given == &PyArray_UInt64DType;
-    }
-
-    // Doubles become float64 and enumerations int64, unless read as objects.
-    static int promote(PyObject*, PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* const[],
-                       PyArray_DTypeMeta* new_dtypes[]) {
-        promote_each(op_dtypes, new_dtypes, std::make_index_sequence<nin>{});
-        for (int k = nin; k < nops; ++k) new_dtypes[k] = NPY_DT_NewRef(&PyArray_DoubleDType);
-        return 0;
-    }
-    template <std::size_t... I>
-    static void promote_each(PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* new_dtypes[],
-                             std::index_sequence<I...>) {
-        ((new_dtypes[I] = NPY_DT_NewRef(Lane<std::tuple_element_t<I, Args>>::is_enum && as_objects(op_dtypes[I])
-                                            ? &PyArray_ObjectDType
-                                            : Lane<std::tuple_element_t<I, Args>>::dtype())),
-         ...);
-    }
-
-    template <std::size_t... I>
-    static void dtypes(PyArray_DTypeMeta** out, bool objects, std::index_sequence<I...>) {
-        ((out[I] = objects && Lane<std::tuple_element_t<I, Args>>::is_enum ? &PyArray_ObjectDType
-                                                                           : Lane<std::tuple_element_t<I, Args>>::dtype()),
-         ...);
-        for (int k = nin; k < nops; ++k) out[k] = &PyArray_DoubleDType;
-    }
+template <auto F>
+struct Block {
+    static constexpr bool exists = false;
 };
 
-// Registers the loops and the promoter of a new ufunc; false with an exception set.
-bool add_loops(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes,
-               PyArrayMethod_StridedLoop* loop, bool objects);
+// Per-call memory of a loop: where the call's elements start in NumPy's walk.
+struct LoopData {
+    NpyAuxData base;
+    std::int64_t position;
+};
+NpyAuxData* new_loop_data();
+
+// Registers the ufunc loop for the dtypes `dtypes` (inputs then outputs) unless
+// registered before; false with an exception set.
+struct LoopSlots {
+    PyArrayMethod_ResolveDescriptors* resolve;
+    PyArrayMethod_GetLoop* get_loop;
+    PyArrayMethod_StridedLoop* loop;
+};
+bool ensure_loop(PyObject* ufunc, const char* name, int nin, int nout, PyArray_DTypeMeta** dtypes, const LoopSlots& slots);
 bool add_promoter(PyObject* ufunc, int nops, PyArrayMethod_PromoterFunction* promoter);
 // Names this module as the ufunc's home, so that pickle finds it there at once
 // rather than by searching every imported module.
 bool name_module(PyObject* ufunc);
 // The text after the signature line "\n--\n\n", for the ufunc's doc.
 const char* doc_body(const char* doc);
+// Loop descriptors for inputs: the given one when it is this dtype in native
+// order (datetime64 kept in any unit read in place), else the dtype's
+// default (datetime64[D] for other datetime units). A new reference.
+PyArray_Descr* input_descr(PyArray_DTypeMeta* dtype, PyArray_Descr* given);
+// Whether some output's memory overlaps an input's, other than being the
+// very same elements (which each chunk reads before it writes).
+bool overlapping(const char* const* in, const npy_intp* in_steps, int nin, char* const* out, const npy_intp* out_steps,
+                 int nout, npy_intp n, bool* same);
 
-template <fixed_string Doc, auto F, std::int64_t Grain = 4096>
-struct Twin {
-    static constexpr CallSpec spec = py::parse_spec("", Doc.view(), false);
-    using K = Kernel<spec, F, Grain>;
-
-    static PyObject* make() {
-        const char* name = py::name_of<Doc>();
-        PyObject* ufunc =
-            PyUFunc_FromFuncAndData(nullptr, nullptr, nullptr, 0, K::nin, K::nout, PyUFunc_None, name, doc_body(Doc.data), 0);
-        if (ufunc == nullptr) return nullptr;
-        PyArray_DTypeMeta* types[K::nops];
-        K::dtypes(types, false, std::make_index_sequence<K::nin>{});
-        bool ok = add_loops(ufunc, name, K::nin, K::nout, types, &K::strided, false);
-        if (ok && K::has_enum) {
-            K::dtypes(types, true, std::make_index_sequence<K::nin>{});
-            ok = add_loops(ufunc, name, K::nin, K::nout, types, &K::objects, true);
+// A function's loops. `Mask`: the last input is a bool mask (where=).
+template <const CallSpec& S, auto F, std::int64_t Grain, bool Mask>
+struct Kernel {
+    using Sig = Signature<F>;
+    using R = typename Sig::R;
+    using Args = typename Sig::Args;
+    static constexpr int nargs = Sig::nin;
+    static constexpr int nin = nargs + (Mask ? 1 : 0);
+    static constexpr int nout = Sig::nout;
+    static constexpr int nops = nin + nout;
+    static_assert(nargs == S.nparams, "the operand names and the function's parameters differ in number");
+    static constexpr bool has_batch = Batch<F>::exists;
+    static std::string nat_message() {
+        if constexpr (Out<R>::nat_what == nullptr) {
+            return message::nat_refused("a result");
+        } else {
+            return message::nat_refused(Out<R>::nat_what);
         }
-        ok = ok && add_promoter(ufunc, K::nops, &K::promote) && name_module(ufunc);
-        if (!ok) {
+    }
+    static constexpr bool has_block = Block<F>::exists;
+
+    struct Context {
+        View<F> view;
+        Column<npy_bool> mask;
+        bool masked;
+        bool block;
+        FirstError* error;
+        const void* state;
+    };
+
+    // ------------------------------------------------------------ one element
+
+    template <std::size_t... I>
+    static bool element(const Context& c, std::int64_t i, std::index_sequence<I...>) {
+        if (c.masked && !c.mask[i]) return true;
+        bool missing = false;
+        const bool fine = ([&] {
+            using L = typename Sig::template L<I>;
+            const auto v = c.view.template in<I>()[i];
+            const Status s = L::status(v);
+            if (s == Status::refused) {
+                std::string message;
+                const FirstError::Kind kind = L::refusal(v, S.params[I], message);
+                c.error->record(i, kind, std::move(message));
+                return false;
+            }
+            missing = missing || s == Status::nat;
+            return true;
+        }() && ...);
+        if (!fine) return false;
+        if (missing) {
+            if (Out<R>::nat(c.view.outs, i)) return true;
+            c.error->record(i, FirstError::Kind::value, nat_message());
+            return false;
+        }
+        try {
+            Out<R>::put(c.view.outs, i,
+                        F(Sig::template L<I>::pass(Sig::template L<I>::value(c.view.template in<I>()[i]))...));
+        } catch (const Error& e) {
+            c.error->record(i, FirstError::Kind::value, e.message());
+            return false;
+        } catch (const Failure& e) {
+            c.error->record(i, FirstError::Kind::failure, e.message());
+            return false;
+        }
+        return true;
+    }
+
+    static bool elements(const Context& c, std::int64_t begin, std::int64_t end) {
+        for (std::int64_t i = begin; i < end; ++i) {
+            if (!element(c, i, std::make_index_sequence<nargs>{})) return false;
+        }
+        return true;
+    }
+
+    // ------------------------------------------------------------ blocks of 64
+
+    // Hands blocks of elements to the function's block form: contiguous
+    // doubles are read in place, a broadcast operand is converted once, other
+    // inputs are gathered; results go in place when the output is contiguous.
+    template <std::size_t... I>
+    static void batches(const Context& c, std::int64_t begin, std::int64_t end, std::index_sequence<I...>) {
+        constexpr std::int64_t size = 64;
+        std::tuple<std::array<typename Sig::template L<I>::Batched, size>...> in;
+        const void* src[sizeof...(I)] = {};
+        double out[nout][size];
+        double* outs[nout];
+        unsigned char missing[size];
+        bool broadcast_missing = false;
+        for (std::int64_t base = begin; base < end; base += size) {
+            const std::int64_t count = std::min(size, end - base);
+            bool refused = false, any_missing = broadcast_missing;
+            std::memset(missing, broadcast_missing ? 1 : 0, sizeof missing);
+            (
+                [&] {
+                    using L = typename Sig::template L<I>;
+                    using B = typename L::Batched;
+                    const Column<typename L::Native> col = c.view.template in<I>();
+                    if constexpr (std::same_as<typename L::Native, double> && std::same_as<B, double>) {
+                        if (col.contiguous()) {
+                            src[I] = col.ptr() + base;
+                            return;
+                        }
+                    }
+                    if (col.broadcast() && base != begin) return;  // converted with the first block
+                    const std::int64_t todo = col.broadcast() ? size : count;
+                    for (std::int64_t j = 0; j < todo && !refused; ++j) {
+                        const auto v = col[base + j];
+                        const Status s = L::status(v);
+                        if (s == Status::ok) {
+                            std::get<I>(in)[j] = L::batched(v);
+                        } else if (s == Status::nat) {
+                            std::get<I>(in)[j] = B{};
+                            missing[j] = 1;
+                            any_missing = true;
+                            broadcast_missing = broadcast_missing || col.broadcast();
+                        } else {
+                            refused = true;
+                        }
+                    }
+                    src[I] = std::get<I>(in).data();
+                }(),
+                ...);
+            if (refused) {
+                // The element path names the refused element.
+                if (!elements(c, base, base + count)) return;
+                continue;
+            }
+            for (int k = 0; k < nout; ++k) {
+                // In place only when contiguous and not the very memory of an
+                // input: NumPy passes an output that is also an input without a
+                // copy, trusting each element to be read before it is written,
+                // and a block form writes one field before reading for the next.
+                auto* direct = reinterpret_cast<double*>(c.view.outs.data[k] + base * c.view.outs.steps[k]);
+                const bool aliased = ((static_cast<const void*>(direct) == src[I]) || ...);
+                outs[k] = c.view.outs.steps[k] == static_cast<npy_intp>(sizeof(double)) && !aliased ? direct : out[k];
+            }
+            Batch<F>::run(static_cast<std::size_t>(count),
+                          static_cast<const typename Sig::template L<I>::Batched*>(src[I])..., outs);
+            for (int k = 0; k < nout; ++k) {
+                if (outs[k] != out[k]) continue;
+                char* p = c.view.outs.data[k] + base * c.view.outs.steps[k];
+                for (std::int64_t j = 0; j < count; ++j, p += c.view.outs.steps[k]) std::memcpy(p, &out[k][j], sizeof(double));
+            }
+            if (any_missing) {
+                for (std::int64_t j = 0; j < count; ++j) {
+                    if (missing[j] && !Out<R>::nat(c.view.outs, base + j)) {
+                        c.error->record(base + j, FirstError::Kind::value, nat_message());
+                        return;
+                    }
+                }
+            }
+        }
+    }
+
+    // ------------------------------------------------------------ chunks
+
+    static void chunk(void* ctx, std::int64_t begin, std::int64_t end) {
+        const Context& c = *static_cast<const Context*>(ctx);
+        if constexpr (has_block) {
+            if (c.block) {
+                const auto& state = *static_cast<const typename Block<F>::State*>(c.state);
+                for (std::int64_t i = begin; i < end;) {
+                    i = Block<F>::run(state, c.view, i, end);
+                    if (i >= end) return;
+                    if (!element(c, i, std::make_index_sequence<nargs>{})) return;
+                    ++i;
+                }
+                return;
+            }
+        }
+        if constexpr (has_batch) {
+            if (!c.masked) {
+                batches(c, begin, end, std::make_index_sequence<nargs>{});
+                return;
+            }
+        }
+        elements(c, begin, end);
+    }
+
+    // Whether every receiver is one for all elements (block forms hoist them).
+    template <std::size_t... I>
+    static bool receivers_broadcast(const Context& c, std::index_sequence<I...>) {
+        return ((!Sig::template L<I>::hoisted || c.view.template in<I>().broadcast()) && ...);
+    }
+
+    template <std::size_t... I>
+    static std::int64_t prepare_all(char* const* data, const npy_intp* steps, PyArray_Descr* const* descrs, npy_intp n,
+                                    Prepared* prepared, FirstError& error, std::index_sequence<I...>) {
+        std::int64_t limit = n;
+        ((limit = std::min<std::int64_t>(
+              limit, Sig::template L<I>::prepare(Operand{data[I], steps[I], static_cast<npy_intp>(limit), descrs[I]},
+                                                prepared[I], S.params[I], error))),
+         ...);
+        return limit;
+    }
+
+    static int loop(PyArrayMethod_Context* context, char* const* data, const npy_intp* dims, const npy_intp* steps,
+                    NpyAuxData* aux) {
+        const npy_intp n = dims[0];
+        auto* position = aux != nullptr ? &reinterpret_cast<LoopData*>(aux)->position : nullptr;
+        bool objects = false;
+        for (int k = 0; k < nin; ++k) objects = objects || context->descriptors[k]->type_num == NPY_OBJECT;
+        FirstError error;
+        Prepared prepared[nargs > 0 ? nargs : 1];
+        std::int64_t limit;
+        try {
+            // Objects are read with the lock held (the loop is registered as
+            // needing it); everything else needs no Python.
+            limit = prepare_all(data, steps, context->descriptors, n, prepared, error, std::make_index_sequence<nargs>{});
+        } catch (const std::bad_alloc&) {
+            const PyGILState_STATE state = PyGILState_Ensure();
+            PyErr_NoMemory();
+            PyGILState_Release(state);
+            return -1;
+        }
+        Context c{};
+        for (int k = 0; k < nargs; ++k) {
+            c.view.in_data[k] = prepared[k].data;
+            c.view.in_step[k] = prepared[k].step;
+        }
+        c.view.outs = Outs{data + nin, steps + nin};
+        c.error = &error;
+        if constexpr (Mask) {
+            c.mask = Column<npy_bool>{data[nargs], steps[nargs]};
+            npy_bool all = 1;
+            if (n > 0) std::memcpy(&all, data[nargs], sizeof all);
+            c.masked = steps[nargs] != 0 || !all;
+            if (steps[nargs] == 0 && !all) limit = 0;  // nothing selected
+        } else {
+            c.masked = false;
+        }
+        bool same = false;
+        const bool overlap = overlapping(c.view.in_data, c.view.in_step, nargs, data + nin, steps + nin, nout, limit, &same);
+        compute(c, limit, overlap, objects);
+        if (error.any()) {
+            if (position != nullptr) pending_index() = {true, *position + error.first()};
+            if (objects) {
+                error.raise();
+                return -1;
+            }
+            return error.finish();
+        }
+        if (position != nullptr) *position += n;
+        return 0;
+    }
+
+    static void compute(Context& c, std::int64_t limit, bool overlap, bool objects) {
+        if (limit <= 0) return;
+        // The scalar functions report no floating-point flags, so neither do
+        // the loops: the calling thread's flags are put back as they were,
+        // keeping any that NumPy's own casts raised before the loop.
+        std::fexcept_t flags;
+        std::fegetexceptflag(&flags, FE_ALL_EXCEPT);
+        PyThreadState* saved = objects ? PyEval_SaveThread() : nullptr;
+        if constexpr (has_block) {
+            c.block = !c.masked && !overlap && receivers_broadcast(c, std::make_index_sequence<nargs>{});
+            std::optional<typename Block<F>::State> state;
+            if (c.block) {
+                state.emplace(Block<F>::prepare(c.view, limit));
+                c.state = &*state;
+            }
+            run(c, limit, overlap);
+        } else {
+            c.block = false;
+            run(c, limit, overlap);
+        }
+        if (saved != nullptr) PyEval_RestoreThread(saved);
+        std::fesetexceptflag(&flags, FE_ALL_EXCEPT);
+    }
+
+    static void run(Context& c, std::int64_t limit, bool overlap) {
+        // NumPy hands over an output that overlaps an input without a copy when
+        // a loop running forwards, element by element, reads each input before
+        // it is overwritten (an output just behind its input, say). Chunks on
+        // other threads would not keep that order: such a loop runs in one.
+        run_chunks(limit, overlap ? limit : Grain, &chunk, &c);
+    }
+
+    // ------------------------------------------------------------ registration
+
+    static NPY_CASTING resolve(PyArrayMethodObject_tag*, PyArray_DTypeMeta* const* dtypes, PyArray_Descr* const* given,
+                               PyArray_Descr** loop_descrs, npy_intp*) {
+        for (int k = 0; k < nin; ++k) {
+            loop_descrs[k] = input_descr(dtypes[k], given[k]);
+            if (loop_descrs[k] == nullptr) {
+                for (int j = 0; j < k; ++j) Py_DECREF(loop_descrs[j]);
+                return static_cast<NPY_CASTING>(-1);
+            }
+        }
+        for (int k = 0; k < nout; ++k) {
+            loop_descrs[nin + k] = Out<R>::descr(k);
+            if (loop_descrs[nin + k] == nullptr) {
+                for (int j = 0; j < nin + k; ++j) Py_DECREF(loop_descrs[j]);
+                return static_cast<NPY_CASTING>(-1);
+            }
+        }
+        return NPY_NO_CASTING;
+    }
+
+    static int get_loop(PyArrayMethod_Context* context, int, int, const npy_intp*, PyArrayMethod_StridedLoop** out_loop,
+                        NpyAuxData** out_data, NPY_ARRAYMETHOD_FLAGS* flags) {
+        bool objects = false;
+        for (int k = 0; k < nin; ++k) objects = objects || context->descriptors[k]->type_num == NPY_OBJECT;
+        *out_loop = &loop;
+        *out_data = new_loop_data();
+        if (*out_data == nullptr) {
+            PyErr_NoMemory();
+            return -1;
+        }
+        *flags = static_cast<NPY_ARRAYMETHOD_FLAGS>(NPY_METH_NO_FLOATINGPOINT_ERRORS |
+                                                    (objects ? NPY_METH_REQUIRES_PYAPI : 0));
+        return 0;
+    }
+
+    template <std::size_t... I>
+    static bool choose_all(PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* const signature[],
+                           PyArray_DTypeMeta* chosen[], std::index_sequence<I...>) {
+        return ([&] {
+            if (signature[I] != nullptr) {
+                chosen[I] = signature[I];
+                return true;
+            }
+            chosen[I] = Sig::template L<I>::choose(op_dtypes[I], S.params[I]);
+            return chosen[I] != nullptr;
+        }() && ...);
+    }
+
+    // Chooses each operand's loop dtype from the one given, registering the
+    // loop of that combination on first use.
+    static int promote(PyObject* ufunc, PyArray_DTypeMeta* const op_dtypes[], PyArray_DTypeMeta* const signature[],
+                       PyArray_DTypeMeta* new_dtypes[]) {
+        PyArray_DTypeMeta* chosen[nops];
+        if (!choose_all(op_dtypes, signature, chosen, std::make_index_sequence<nargs>{})) return -1;
+        if constexpr (Mask) chosen[nargs] = MaskLane::choose(op_dtypes[nargs]);
+        for (int k = 0; k < nout; ++k) chosen[nin + k] = Out<R>::dtype(k);
+        static constexpr LoopSlots slots{&resolve, &get_loop, &loop};
+        if (!ensure_loop(ufunc, S.name.data(), nin, nout, chosen, slots)) return -1;
+        for (int k = 0; k < nops; ++k) new_dtypes[k] = NPY_DT_NewRef(chosen[k]);
+        return 0;
+    }
+
+    // A new ufunc named `name` running this kernel.
+    static PyObject* make(const char* name, const char* doc) {
+        PyObject* ufunc = PyUFunc_FromFuncAndData(nullptr, nullptr, nullptr, 0, nin, nout, PyUFunc_None, name, doc, 0);
+        if (ufunc == nullptr) return nullptr;
+        if (!add_promoter(ufunc, nops, &promote) || !name_module(ufunc)) {
             Py_DECREF(ufunc);
             return nullptr;
         }
@@ -412,6 +500,14 @@ struct Twin {
     }
 };
 
+template <fixed_string Doc, auto F, std::int64_t Grain = 4096>
+struct Twin {
+    static constexpr CallSpec spec = py::parse_spec("", Doc.view(), false);
+    using K = Kernel<spec, F, Grain, false>;
+    static PyObject* make() { return K::make(py::name_of<Doc>(), doc_body(Doc.data)); }
+};
+
+// A ufunc of the function F; its name and parameters from the doc string.
 template <fixed_string Doc, auto F, std::int64_t Grain = 4096>
 PyObject* twin() {
     return Twin<Doc, F, Grain>::make();

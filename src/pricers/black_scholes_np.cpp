@@ -6,23 +6,11 @@
 #include "numpy/memory.hpp"
 #include "numpy/twins.hpp"
 #include "numpy/ufunc.hpp"
-#include "pricers/black_scholes.hpp"
+#include "numpy/wrapper.hpp"
+#include "pricers/black_scholes_np.hpp"
 #include "python/ref.hpp"
 
 namespace quill::np {
-
-template <>
-struct Out<BlackScholesMetrics> {
-    static constexpr int n = 7;
-    static void put(char* const* data, const npy_intp* steps, npy_intp i, const BlackScholesMetrics& m) {
-        const double fields[7] = {m.npv, m.delta, m.gamma, m.vega, m.theta, m.rho_r, m.rho_q};
-        for (int k = 0; k < 7; ++k) std::memcpy(data[k] + i * steps[k], &fields[k], sizeof(double));
-    }
-    static void none(char* const* data, const npy_intp* steps, npy_intp i) {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
-        put(data, steps, i, BlackScholesMetrics{nan, nan, nan, nan, nan, nan, nan});
-    }
-};
 
 template <>
 struct Batch<&black_scholes::npv> {
@@ -49,6 +37,11 @@ namespace {
 namespace bs = quill::black_scholes;
 
 PyObject* metrics_tuple = nullptr;  // the named tuple class, kept for the process's life
+}  // namespace
+
+PyObject* metrics_type() { return metrics_tuple; }
+
+namespace {
 
 #define QUILL_ARGS "(spot, strike, rate, div_yield, tau, pc_flag, vol)\n--\n\n"
 #define QUILL_SAME(what) \
@@ -57,23 +50,6 @@ PyObject* metrics_tuple = nullptr;  // the named tuple class, kept for the proce
 
 // Dask arrays do not apply a ufunc of several outputs unless told its core
 // signature; every other argument kind goes through NumPy's own dispatch.
-// Only Dask's own array class counts: xarray objects also carry the Dask
-// collection protocol, and apply the ufunc themselves.
-bool is_dask_array(PyObject* o) {
-    PyTypeObject* type = Py_TYPE(o);
-    if (std::strcmp(type->tp_name, "Array") != 0) return false;
-    py::Ref module(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
-    const char* name = module && PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8(module.get()) : nullptr;
-    PyErr_Clear();
-    return name != nullptr && std::strncmp(name, "dask.array", 10) == 0;
-}
-
-bool any_dask(PyObject* const* args, Py_ssize_t nargs) {
-    for (Py_ssize_t i = 0; i < nargs; ++i) {
-        if (is_dask_array(args[i])) return true;
-    }
-    return false;
-}
 
 // Whether the seven outputs may be large enough for memory of their own: an
 // input array of 2^19 elements (4 MB of doubles) or more, or an input that is
@@ -102,26 +78,16 @@ PyObject* call_metrics(const char* name, PyObject* ufunc, PyObject* const* args,
     }
     PyObject* outcome;
     if (any_dask(args, nargs)) {
-        py::Ref gufunc(PyImport_ImportModule("dask.array"));
-        py::Ref apply(gufunc ? PyObject_GetAttrString(gufunc.get(), "apply_gufunc") : nullptr);
-        if (!apply) return nullptr;
-        py::Ref head(Py_BuildValue("(Os)", ufunc, "(),(),(),(),(),(),()->(),(),(),(),(),(),()"));
-        py::Ref rest(head ? PyTuple_New(nargs) : nullptr);
-        if (!rest) return nullptr;
-        for (Py_ssize_t i = 0; i < nargs; ++i) PyTuple_SET_ITEM(rest.get(), i, Py_NewRef(args[i]));
-        py::Ref all(PySequence_Concat(head.get(), rest.get()));
-        py::Ref kwargs(all ? PyDict_New() : nullptr);
+        static PyObject* float64 = reinterpret_cast<PyObject*>(PyArray_DescrFromType(NPY_DOUBLE));
+        py::Ref types(PyTuple_Pack(7, float64, float64, float64, float64, float64, float64, float64));
+        py::Ref kwargs(types ? PyDict_New() : nullptr);
         if (!kwargs) return nullptr;
         if (kwnames != nullptr) {
             for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(kwnames); ++k) {
                 if (PyDict_SetItem(kwargs.get(), PyTuple_GET_ITEM(kwnames, k), args[nargs + k]) < 0) return nullptr;
             }
         }
-        PyObject* float64 = reinterpret_cast<PyObject*>(&PyFloat_Type);
-        py::Ref types(PyTuple_Pack(7, float64, float64, float64, float64, float64,
-                                   float64, float64));
-        if (!types || PyDict_SetItemString(kwargs.get(), "output_dtypes", types.get()) < 0) return nullptr;
-        outcome = PyObject_Call(apply.get(), all.get(), kwargs.get());
+        outcome = dask_outputs(ufunc, 7, types.get(), args, static_cast<int>(nargs), kwargs.get());
     } else if (nargs == 7 && may_be_large(args, nargs)) {
         LargeOutputs memory;
         outcome = PyObject_Vectorcall(ufunc, args, nargsf, kwnames);

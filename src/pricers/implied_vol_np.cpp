@@ -55,7 +55,7 @@ int plain_flag(PyObject* o, PutCallFlag& out) {
     const long long v = PyLong_AsLongLongAndOverflow(o, &overflow);
     if (overflow != 0) return 0;
     if (v != 0 && v != 1) {
-        py::raise_error(Lane<PutCallFlag>::invalid("pc_flag", std::to_string(v)));
+        py::raise_error(message::enum_value("pc_flag", std::to_string(v), variants_text<PutCallFlag>()));
         return -1;
     }
     out = v == 1 ? PutCallFlag::Call : PutCallFlag::Put;

@@ -13,6 +13,7 @@ class Date;
 struct YearMonthDay;
 struct Tenor;
 class Calendar;
+class BusinessCalendar;
 class Interpolator;
 class YieldCurve;
 struct BlackScholesMetrics;
@@ -71,6 +72,11 @@ struct Obj {
     };
 
 QUILL_SCALAR_CLASSES(QUILL_CLASS)
+
+// The array module's own classes, created at its start-up. X(type, name).
+#define QUILL_ARRAY_CLASSES(X) X(quill::BusinessCalendar, "BusinessCalendar")
+
+QUILL_ARRAY_CLASSES(QUILL_CLASS)
 
 #undef QUILL_CLASS
 

@@ -11,6 +11,15 @@ public:
     explicit Ref(PyObject* p = nullptr) noexcept : p_(p) {}
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = o.p_;
+            o.p_ = nullptr;
+        }
+        return *this;
+    }
     ~Ref() { Py_XDECREF(p_); }
 
     PyObject* get() const noexcept { return p_; }

@@ -1,7 +1,7 @@
 # Type information for the quillander_numpy extension module: NumPy ufuncs
 # whose every element is the quillander scalar call's result.
 import datetime
-from typing import Any, Generic, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, overload
+from typing import Any, Generic, Iterable, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, final, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -85,6 +85,11 @@ __all__ = [
     "implied_vol",
     "adjust",
     "schedule",
+    "BusinessCalendar",
+    "calendar",
+    "add_business_days",
+    "business_days_between",
+    "year_fraction",
 ]
 
 _T = TypeVar("_T")
@@ -309,3 +314,63 @@ def schedule(
     end_of_month: bool = False,
     holidays: _ManyDates | None = None,
 ) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]: ...
+
+# ---------------------------------------------------------------- market conventions
+
+# One-off holidays: any iterable of date-likes or ISO strings (a holidays
+# package object gives its dates); NaT and repeats are ignored.
+_HolidayList: TypeAlias = Iterable[Any] | None
+
+@final
+class BusinessCalendar:
+    """Which days are business days: a weekmask, holidays, worked weekend days and a covered range."""
+    def __new__(cls, weekmask: str | Sequence[bool | int] = "1111100", holidays: _HolidayList = None) -> BusinessCalendar: ...
+    @property
+    def name(self) -> str | None:
+        """The market's name (joins: "XNYS | XECB"), None for a calendar made from holidays."""
+    @property
+    def weekmask(self) -> str:
+        """The business weekdays, Monday first: "1111100"."""
+    @property
+    def holidays(self) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
+        """The holidays on business weekdays, sorted, as datetime64[D] (a copy)."""
+    @property
+    def extra_days(self) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]:
+        """The business days on weekend days (a market's Saturday sessions), as datetime64[D]."""
+    @property
+    def range(self) -> tuple[np.datetime64, np.datetime64] | None:
+        """The first and last days the calendar covers; None when it covers every date."""
+    def to_busdaycalendar(self) -> np.busdaycalendar:
+        """The numpy.busdaycalendar of the same days (ValueError if it has business days on weekends)."""
+    def __or__(self, other: _Calendar, /) -> BusinessCalendar:
+        """The join: a holiday of either calendar is one of the join; it covers the days both cover."""
+    def __ror__(self, other: _Calendar, /) -> BusinessCalendar:
+        """The join, with a Calendar or numpy.busdaycalendar on the left."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles the calendar's days, so it travels to Dask workers."""
+
+# Every `cal` parameter takes any of these, with the same answers for the same days.
+_Calendar: TypeAlias = Calendar | BusinessCalendar | np.busdaycalendar
+
+def calendar(name: str, years: int | Iterable[int] | None = None) -> BusinessCalendar:
+    """A market's calendar from the holidays package ("XNYS", "XECB", ...), made once per process."""
+
+# T+n: each date moved n business days (n broadcast with the dates), NaT kept.
+@overload
+def add_business_days(dates: _OneDate, n: int | np.integer[Any], cal: _Calendar, holidays: _HolidayList = None) -> np.datetime64:
+    """Each date moved n business days of cal, as QuantLib's Calendar.advance in days."""
+@overload
+def add_business_days(dates: _Dates, n: ArrayLike, cal: _Calendar, holidays: _HolidayList = None) -> Any:
+    """Each date moved n business days of cal, as QuantLib's Calendar.advance in days."""
+@overload
+def business_days_between(start: _OneDate, end: _OneDate, cal: _Calendar, holidays: _HolidayList = None) -> np.int64:
+    """The business days from start to end, as numpy.busday_count counts them."""
+@overload
+def business_days_between(start: _Dates, end: _Dates, cal: _Calendar, holidays: _HolidayList = None) -> Any:
+    """The business days from start to end, as numpy.busday_count counts them."""
+@overload
+def year_fraction(start: _OneDate, end: _OneDate, day_count: str | DayCounter, maturity: _OneDate = None) -> np.float64:
+    """The year fraction under a market day count ("30/360", "ACT/ACT ISDA", ...), NaN for NaT."""
+@overload
+def year_fraction(start: _Dates, end: _Dates, day_count: str | DayCounter, maturity: _Dates = None) -> Any:
+    """The year fraction under a market day count ("30/360", "ACT/ACT ISDA", ...), NaN for NaT."""
