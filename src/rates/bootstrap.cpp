@@ -82,7 +82,10 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
                 terms.fixed.emplace_back(end, tau);
                 in.last = end;
             } else {
-                make_legs(conv, spot_, swap_maturity(conv, spot_, tenor), legs);
+                const std::int32_t end = swap_maturity(conv, spot_, tenor);
+                if (!make_legs(conv, spot_, end, legs)) {
+                    throw Error("It has no period: its ends adjust to one day, " + text(legs.scratch.front()));
+                }
                 for (const SwapPeriod& p : legs.floating) terms.floating.push_back({p.start, p.end, p.pay});
                 for (const SwapPeriod& p : legs.fixed) terms.fixed.emplace_back(p.pay, p.year_fraction);
                 in.last = std::max(legs.floating.back().pay, legs.fixed.back().pay);

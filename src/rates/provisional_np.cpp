@@ -39,7 +39,7 @@ PyObject* legs(PyObject* conv,
                const Date& start, const Date& maturity) {
     const SwapConventions c = conv_of(conv);
     SwapLegs l;
-    make_legs(c, start.serial(), maturity.serial(), l);
+    (void)make_legs(c, start.serial(), maturity.serial(), l);
     py::Ref out(PyList_New(0));
     for (const auto* leg : {&l.fixed, &l.floating}) {
         for (const SwapPeriod& p : *leg) {
@@ -54,7 +54,7 @@ PyObject* values(PyObject* conv,
                  const YieldCurve& disc, const YieldCurve& fwd, const Date& start, const Date& maturity) {
     const SwapConventions c = conv_of(conv);
     SwapLegs l;
-    make_legs(c, start.serial(), maturity.serial(), l);
+    (void)make_legs(c, start.serial(), maturity.serial(), l);
     const LegValues v = value_legs(l, disc.model(), fwd.model());
     return Py_BuildValue("(dd)", v.annuity, v.floating);
 }
@@ -63,7 +63,7 @@ PyObject* gradient(PyObject* conv,
                    const YieldCurve& curve, const Date& start, const Date& maturity, double k) {
     const SwapConventions c = conv_of(conv);
     SwapLegs l;
-    make_legs(c, start.serial(), maturity.serial(), l);
+    (void)make_legs(c, start.serial(), maturity.serial(), l);
     std::vector<double> g(curve_node_count(curve.model()), 0.0);
     add_npv_node_gradient(l, curve.model(), k, PayerReceiverFlag::Payer, 1.0, g.data());
     return py::to_py(g);
@@ -101,7 +101,7 @@ PyObject* boot_time(PyObject* conv, const Date& today, std::vector<std::string_v
     auto t3 = std::chrono::steady_clock::now();
     SwapLegs legs;
     const std::int32_t sp = spot_date(c, today.serial());
-    for (int i = 0; i < (mode & 8 ? reps : 0); ++i) for (const Tenor& t : s) make_legs(c, sp, swap_maturity(c, sp, t), legs);
+    for (int i = 0; i < (mode & 8 ? reps : 0); ++i) for (const Tenor& t : s) (void)make_legs(c, sp, swap_maturity(c, sp, t), legs);
     auto t4 = std::chrono::steady_clock::now();
     auto us = [&](auto a, auto b) { return std::chrono::duration<double, std::micro>(b - a).count() / reps; };
     return Py_BuildValue("(dddd)", us(t0, t1), us(t1, t2), us(t2, t3), us(t3, t4));

@@ -61,14 +61,11 @@ void make_leg(const SwapConventions& c, const Tenor& tenor, DayCount dc, const s
     }
 }
 
-void schedule(const SwapConventions& c, const Tenor& tenor, std::int32_t start, std::int32_t maturity,
+bool schedule(const SwapConventions& c, const Tenor& tenor, std::int32_t start, std::int32_t maturity,
               std::vector<std::int32_t>& dates) {
     dates = make_schedule(Date::from_serial(start), Date::from_serial(maturity), tenor, c.cal.days(), c.bus_day_adj,
                           c.stub_type, c.end_of_month);
-    if (dates.size() < 2) {
-        throw Error("Swap from " + Date::from_serial(start).to_string() + " to " + Date::from_serial(maturity).to_string() +
-                    " has no period: both ends adjust to " + Date::from_serial(dates.front()).to_string());
-    }
+    return dates.size() >= 2;
 }
 
 const NodedCurve& noded(const CurveModel& curve) {
@@ -150,40 +147,28 @@ std::int32_t swap_maturity(const SwapConventions& conv, std::int32_t start, cons
     return add_tenor(Date::from_serial(start), tenor).serial();
 }
 
-void make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs) {
+bool make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs) {
     if (start >= maturity) {
         throw Error("Swap start (" + Date::from_serial(start).to_string() + ") must be before its maturity (" +
                     Date::from_serial(maturity).to_string() + ")");
     }
-    schedule(conv, conv.fixed_tenor, start, maturity, legs.scratch);
+    if (!schedule(conv, conv.fixed_tenor, start, maturity, legs.scratch)) return false;
     make_leg(conv, conv.fixed_tenor, conv.fixed_day_count, legs.scratch, legs.fixed);
     const bool same_tenor = conv.float_tenor.count == conv.fixed_tenor.count && conv.float_tenor.unit == conv.fixed_tenor.unit;
-    if (!same_tenor) schedule(conv, conv.float_tenor, start, maturity, legs.scratch);
+    if (!same_tenor && !schedule(conv, conv.float_tenor, start, maturity, legs.scratch)) return false;
     if (same_tenor && conv.float_day_count == conv.fixed_day_count) {
         legs.floating = legs.fixed;
     } else {
         make_leg(conv, conv.float_tenor, conv.float_day_count, legs.scratch, legs.floating);
     }
+    return true;
 }
 
 LegValues value_legs(const SwapLegs& legs, const CurveModel& discount, const CurveModel& forecast) {
-    const std::int32_t today = discount.curve_date().serial();
-    const std::int32_t forecast_today = forecast.curve_date().serial();
-    LegValues v{0.0, 0.0};
-    for (const SwapPeriod& p : legs.fixed) {
-        if (p.pay <= today) continue;
-        v.annuity += p.year_fraction * discount.df(Date::from_serial(p.pay));
-    }
-    for (const SwapPeriod& p : legs.floating) {
-        if (p.pay <= today) continue;
-        if (p.start < forecast_today) {
-            v.floating = std::numeric_limits<double>::quiet_NaN();
-            break;
-        }
-        const double rate = forecast.df(Date::from_serial(p.start)) / forecast.df(Date::from_serial(p.end)) - 1.0;
-        v.floating += rate * discount.df(Date::from_serial(p.pay));
-    }
-    return v;
+    return value_legs(
+        legs, discount.curve_date().serial(), forecast.curve_date().serial(),
+        [&](std::int32_t d) { return discount.df(Date::from_serial(d)); },
+        [&](std::int32_t d) { return forecast.df(Date::from_serial(d)); });
 }
 
 std::size_t curve_node_count(const CurveModel& curve) { return noded(curve).node_dates().size() - 1; }

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,9 @@ struct SwapLegs {
 
 // The legs of the swap from `start` to `maturity` (unadjusted): schedules by
 // the conventions, each payment `payment_lag` business days after its period's
-// end. Error for start >= maturity (and what make_schedule refuses).
-void make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs);
+// end. False when the two ends adjust to one day (no period); Error for
+// start >= maturity (and what make_schedule refuses).
+bool make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t maturity, SwapLegs& legs);
 
 // Per unit notional: the fixed leg's annuity (sum of year fraction times
 // discount factor) and the floating leg's present value. The floating value is
@@ -94,6 +96,53 @@ struct LegValues {
     double floating;
 };
 LegValues value_legs(const SwapLegs& legs, const CurveModel& discount, const CurveModel& forecast);
+
+// The same with the curves' discount factors given by serial (`discount(d)`,
+// `forecast(d)`: each the very curve's df of that date, looked up or asked),
+// and their dates `today` and `forecast_today`. Each date's factor is asked
+// once per period: a period's start is the previous one's end, and legs of
+// one schedule share their payment dates.
+template <class Discount, class Forecast>
+LegValues value_legs(const SwapLegs& legs, std::int32_t today, std::int32_t forecast_today, Discount&& discount,
+                     Forecast&& forecast) {
+    LegValues v{0.0, 0.0};
+    const std::vector<SwapPeriod>& fixed = legs.fixed;
+    const std::vector<SwapPeriod>& floating = legs.floating;
+    bool known = true;  // no floating period needs a fixing
+    std::int32_t last_end = std::numeric_limits<std::int32_t>::min();
+    double p_end = 0.0;
+    const auto add_floating = [&](const SwapPeriod& p, double p_pay) {
+        if (p.start < forecast_today) {
+            known = false;
+            return;
+        }
+        const double p_start = p.start == last_end ? p_end : forecast(p.start);
+        p_end = forecast(p.end);
+        last_end = p.end;
+        v.floating += (p_start / p_end - 1.0) * p_pay;
+    };
+    if (fixed.size() == floating.size()) {
+        for (std::size_t k = 0; k < fixed.size(); ++k) {
+            const SwapPeriod& a = fixed[k];
+            const SwapPeriod& b = floating[k];
+            double p_pay = 0.0;
+            if (a.pay > today) {
+                p_pay = discount(a.pay);
+                v.annuity += a.year_fraction * p_pay;
+            }
+            if (b.pay > today && known) add_floating(b, a.pay == b.pay && a.pay > today ? p_pay : discount(b.pay));
+        }
+    } else {
+        for (const SwapPeriod& a : fixed) {
+            if (a.pay > today) v.annuity += a.year_fraction * discount(a.pay);
+        }
+        for (const SwapPeriod& b : floating) {
+            if (b.pay > today && known) add_floating(b, discount(b.pay));
+        }
+    }
+    if (!known) v.floating = std::numeric_limits<double>::quiet_NaN();
+    return v;
+}
 
 // A payer pays the fixed leg.
 inline double swap_npv(const LegValues& v, double fixed_rate, PayerReceiverFlag pay_rec, double notional) noexcept {
