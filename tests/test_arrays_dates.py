@@ -220,7 +220,7 @@ def test_shapes_and_scalars():
      "Invalid tenor string (M), need to be of the form '<count><unit>' (at index 1)"),
     (lambda: qn.add_tenor(q.Date(2024, 1, 1), 3), TypeError, "argument 't': 'int' object cannot be converted to 'PyString'"),
     (lambda: qn.is_business_day([q.Date(2024, 1, 1)], "QD_WEEK"), TypeError,
-     "argument 'cal': 'str' object cannot be converted to 'Calendar'"),
+     "argument 'cal': 'str' object is not a Calendar, BusinessCalendar or numpy.busdaycalendar"),
     (lambda: qn.get_dcf(1, q.Date(2024, 1, 1), q.Date(2024, 1, 1)), TypeError,
      "argument 'dc': 'int' object cannot be converted to 'DayCounter'"),
     (lambda: qn.interpolate(1.0, 1.0), TypeError, "argument 'interp': 'float' object cannot be converted to 'Interpolator'"),

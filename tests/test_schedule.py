@@ -96,16 +96,16 @@ def test_adjust_past_the_date_range_is_an_internal_failure():
 
 
 def test_adjust_argument_errors():
-    raises(TypeError, "argument 'cal': 'str' object cannot be converted to 'Calendar'",
+    raises(TypeError, "argument 'cal': 'str' object is not a Calendar, BusinessCalendar or numpy.busdaycalendar",
            lambda: qn.adjust(days("2025-01-01"), "QD_WEEK", A.Following))
-    raises(TypeError, "argument 'bus_day_adj': 'int' object cannot be converted to 'BusDayAdj'",
-           lambda: qn.adjust(days("2025-01-01"), WEEK, 2))
-    raises(TypeError, "argument 'bus_day_adj': 'StubType' object cannot be converted to 'BusDayAdj'",
+    raises(TypeError, "argument 'bus_day_adj': 'StubType' object cannot be converted to 'BusDayAdj' (at index 0)",
            lambda: qn.adjust(days("2025-01-01"), WEEK, S.NoStub))
-    raises(TypeError, "argument 'holidays': 'str' object cannot be converted to 'Date' (at index 0)",
-           lambda: qn.adjust(days("2025-01-01"), WEEK, A.Following, ["2025-01-01"]))
+    raises(TypeError, "argument 'holidays': 'int' object cannot be converted to 'Date' (at index 1)",
+           lambda: qn.adjust(days("2025-01-01"), WEEK, A.Following, ["2025-01-01", 20250102]))
     raises(TypeError, "adjust() missing 1 required positional argument: 'bus_day_adj'",
            lambda: qn.adjust(days("2025-01-01"), WEEK))
+    # A rule's integer value is the rule, as for every enumeration of the twins.
+    assert qn.adjust(days("2025-01-04"), WEEK, 2) == qn.adjust(days("2025-01-04"), WEEK, A.Following)
 
 
 # ---------------------------------------------------------------- schedules against QuantLib
@@ -352,7 +352,7 @@ def test_start_and_end_as_any_single_date_like():
     ((D("2025-01-15"), D("2026-01-15")), {"tenor": 3}, TypeError,
      "argument 'tenor': 'int' object cannot be converted to 'Tenor'"),
     ((D("2025-01-15"), D("2026-01-15")), {"cal": "QD_WEEK"}, TypeError,
-     "argument 'cal': 'str' object cannot be converted to 'Calendar'"),
+     "argument 'cal': 'str' object is not a Calendar, BusinessCalendar or numpy.busdaycalendar"),
     ((D("2025-01-15"), D("2026-01-15")), {"bus_day_adj": 3}, TypeError,
      "argument 'bus_day_adj': 'int' object cannot be converted to 'BusDayAdj'"),
     ((D("2025-01-15"), D("2026-01-15")), {"stub_type": A.Following}, TypeError,

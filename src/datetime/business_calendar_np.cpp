@@ -10,6 +10,7 @@
 
 #include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
+#include "numpy/wrapper.hpp"
 #include "python/ref.hpp"
 
 namespace quill::np {
@@ -193,6 +194,30 @@ bool load_calendar(PyObject* o, std::optional<BusinessCalendar>& out) {
 
 BusinessCalendar calendar_with(const CalendarArg& cal, HolidayList&& holidays) {
     return cal.value->with_holidays(std::move(holidays.serials));
+}
+
+PyObject* calendar_operand(PyObject* cal, PyObject* holidays) {
+    const bool none = holidays == nullptr || holidays == Py_None;
+    if (Py_IS_TYPE(cal, py::PyClass<BusinessCalendar>::type) && none) return Py_NewRef(cal);
+    if (!single(cal) && none) return Py_NewRef(cal);  // one calendar an element
+    std::optional<BusinessCalendar> value;
+    if (!load_calendar(cal, value)) {
+        py::argument_error("cal");
+        return nullptr;
+    }
+    std::vector<std::int32_t> serials;
+    if (!none && !load_holidays(holidays, serials)) {
+        py::argument_error("holidays");
+        return nullptr;
+    }
+    try {
+        return py::wrap(serials.empty() ? *value : value->with_holidays(std::move(serials)));
+    } catch (const Error& e) {
+        py::raise_error(e.message());
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    }
+    return nullptr;
 }
 
 }  // namespace quill::np

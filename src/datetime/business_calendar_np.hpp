@@ -31,6 +31,12 @@ struct CalendarArg {
 // The calendar with the one-off holidays added.
 BusinessCalendar calendar_with(const CalendarArg& cal, HolidayList&& holidays);
 
+// A twin's `cal` operand: a BusinessCalendar object (a new reference) of
+// `cal` with `holidays` (None, or a holiday list) added; an array of
+// BusinessCalendars passes as it is (without holidays). Null with the
+// exception set, naming the argument.
+PyObject* calendar_operand(PyObject* cal, PyObject* holidays);
+
 // The calendar of a Calendar, BusinessCalendar or numpy.busdaycalendar, or
 // false with TypeError "'<type>' object is not a Calendar, BusinessCalendar
 // or numpy.busdaycalendar" set (not prefixed).

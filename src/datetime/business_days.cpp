@@ -334,16 +334,20 @@ std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* 
                                           std::int64_t offset, std::int64_t skip) const {
     const std::int64_t lo = has_range() ? first_covered_ : Date::min_serial;
     const std::int64_t hi = has_range() ? last_covered_ : Date::max_serial;
+    // Bounds on the day numbers themselves: no sum with `offset` can overflow.
+    const std::int64_t lo_day = lo - offset, hi_day = hi - offset;
     for (std::int64_t i = 0; i < n; ++i) {
         const std::int64_t d = in[i];
         if (d == skip) {
             out[i] = d;
             continue;
         }
+        if (d < lo_day || d > hi_day) return i;
         const std::int64_t serial = d + offset;
-        if (serial < lo || serial > hi) return i;
         std::int64_t s;
-        if constexpr (R == BusDayAdj::Following) {
+        if constexpr (R == BusDayAdj::Unadjusted) {
+            s = serial;
+        } else if constexpr (R == BusDayAdj::Following) {
             s = next(serial);
         } else if constexpr (R == BusDayAdj::Preceding) {
             s = previous(serial);
@@ -360,17 +364,8 @@ std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* 
 std::int64_t BusinessDays::adjust_days(const std::int64_t* in, std::int64_t* out, std::int64_t n,
                                        std::int64_t offset, std::int64_t skip, BusDayAdj rule) const {
     switch (rule) {
-        case BusDayAdj::Unadjusted: {
-            if (!has_range()) {
-                std::copy(in, in + n, out);
-                return n;
-            }
-            for (std::int64_t i = 0; i < n; ++i) {
-                if (in[i] != skip && !covers(in[i] + offset)) return i;
-                out[i] = in[i];
-            }
-            return n;
-        }
+        case BusDayAdj::Unadjusted:
+            return adjust_days_as<BusDayAdj::Unadjusted>(in, out, n, offset, skip);
         case BusDayAdj::Following:
             return adjust_days_as<BusDayAdj::Following>(in, out, n, offset, skip);
         case BusDayAdj::Preceding:

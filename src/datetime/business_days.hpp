@@ -78,6 +78,10 @@ public:
         check(serial);
         return is_business_day(serial);
     }
+    bool weekend(std::int32_t serial) const {
+        check(serial);
+        return is_weekend(serial);
+    }
     std::int32_t following(std::int32_t serial) const;
     std::int32_t preceding(std::int32_t serial) const;
     std::int32_t adjust(std::int32_t serial, BusDayAdj rule) const;

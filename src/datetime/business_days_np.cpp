@@ -1,141 +1,117 @@
 // Array forms of business-day arithmetic: T+n steps and business days
 // between dates, under any calendar argument.
-#include <string>
-
 #include "datetime/business_calendar_np.hpp"
 #include "datetime/dates_np.hpp"
-#include "numpy/twins.hpp"
-#include "python/ref.hpp"
+#include "numpy/wrapper.hpp"
 
 namespace quill::np {
+
+// A count of business days: an integer result, with no place for NaT.
+struct BusinessDayCount {
+    std::int64_t value;
+    explicit operator std::int64_t() const noexcept { return value; }
+};
+inline constexpr char count_what[] = "a count of business days";
+template <>
+struct Out<BusinessDayCount> : IntegerOfDate<BusinessDayCount, count_what> {};
+
 namespace {
 
-// Whole numbers: int64, cast from other integer types; floats are refused.
-struct IntArray : Operand {
-    const std::int64_t* values() const noexcept { return data<std::int64_t>(); }
-};
+Date advanced(Date d, std::int64_t n, const BusinessCalendar& cal) {
+    return Date::from_serial(cal.days().advance(d.serial(), n));
+}
+
+BusinessDayCount between(Date start, Date end, const BusinessCalendar& cal) {
+    return {cal.days().business_days_between(start.serial(), end.serial())};
+}
+
 
 }  // namespace
-}  // namespace quill::np
 
-namespace quill::py {
+// External linkage: a template argument of the twin options.
+// (a, b, cal, holidays) -> (a, b, cal with the holidays).
+bool business_day_count_operands(PyObject* const* params, PyObject** operands) {
+    PyObject* cal = calendar_operand(params[2], params[3]);
+    if (cal == nullptr) return false;
+    operands[0] = Py_NewRef(params[0]);
+    operands[1] = Py_NewRef(params[1]);
+    operands[2] = cal;
+    return true;
+}
+
+// One calendar for the whole loop; an element the core refuses (outside the
+// range, past the dates) goes to the element path, which raises its error.
+template <>
+struct Block<&advanced> {
+    static constexpr bool exists = true;
+    using V = View<&advanced>;
+    struct State {};
+    static State prepare(const V&, std::int64_t) { return {}; }
+    static std::int64_t run(const State&, const V& v, std::int64_t begin, std::int64_t end) {
+        const BusinessDays& days = v.template receiver<2>().days();
+        const Column<std::int64_t> in = v.template in<0>();
+        const Column<std::int64_t> steps = v.template in<1>();
+        const OutColumn<std::int64_t> out = v.template out<0, std::int64_t>();
+        for (std::int64_t i = begin; i < end; ++i) {
+            const std::int64_t d = in[i];
+            if (d == nat) {
+                out.set(i, nat);
+                continue;
+            }
+            if (!valid_day(d)) return i;
+            try {
+                out.set(i, days.advance(static_cast<std::int32_t>(d + epoch_serial), steps[i]) - epoch_serial);
+            } catch (const Error&) {
+                return i;
+            } catch (const Failure&) {
+                return i;
+            }
+        }
+        return end;
+    }
+};
 
 template <>
-struct Arg<np::IntArray> {
-    np::IntArray v;
-    bool load(PyObject* o) {
-        Ref given(PyArray_FROM_O(o));
-        if (!given) return false;
-        auto* array = reinterpret_cast<PyArrayObject*>(given.get());
-        if (PyArray_TYPE(array) == NPY_OBJECT) {
-            // Python ints (of any size: too large ones overflow below), nothing else.
-            Ref flat(PyArray_Ravel(array, NPY_CORDER));
-            if (!flat) return false;
-            auto* const* items = static_cast<PyObject* const*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(flat.get())));
-            const npy_intp n = PyArray_SIZE(reinterpret_cast<PyArrayObject*>(flat.get()));
-            for (npy_intp i = 0; i < n; ++i) {
-                if (!PyLong_Check(items[i]) && !PyArray_IsScalar(items[i], Integer)) {
-                    cannot_convert(items[i], "int");
-                    return false;
-                }
+struct Block<&between> {
+    static constexpr bool exists = true;
+    using V = View<&between>;
+    struct State {};
+    static State prepare(const V&, std::int64_t) { return {}; }
+    static std::int64_t run(const State&, const V& v, std::int64_t begin, std::int64_t end) {
+        const BusinessDays& days = v.template receiver<2>().days();
+        const Column<std::int64_t> starts = v.template in<0>();
+        const Column<std::int64_t> ends = v.template in<1>();
+        const OutColumn<std::int64_t> out = v.template out<0, std::int64_t>();
+        for (std::int64_t i = begin; i < end; ++i) {
+            const std::int64_t a = starts[i], z = ends[i];
+            if (!valid_day(a) || !valid_day(z)) return i;  // NaT too
+            try {
+                out.set(i, days.business_days_between(static_cast<std::int32_t>(a + epoch_serial),
+                                                      static_cast<std::int32_t>(z + epoch_serial)));
+            } catch (const Error&) {
+                return i;
             }
-        } else if (!PyArray_ISINTEGER(array) && !PyArray_ISBOOL(array)) {
-            if (PyArray_Check(o)) {
-                Ref dtype(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))));
-                if (dtype) PyErr_Format(PyExc_TypeError, "'ndarray' object of dtype %U cannot be converted to 'int'", dtype.get());
-            } else {
-                cannot_convert(o, "int");
-            }
-            return false;
         }
-        const int cast = PyArray_TYPE(array) == NPY_OBJECT ? NPY_ARRAY_FORCECAST : 0;  // the items are checked ints
-        PyObject* a =
-            PyArray_FromAny(given.get(), PyArray_DescrFromType(NPY_INT64), 0, 0, NPY_ARRAY_CARRAY_RO | cast, nullptr);
-        if (a == nullptr) return false;
-        v.reset(reinterpret_cast<PyArrayObject*>(a));
-        return true;
+        return end;
     }
-    const np::IntArray& get() const { return v; }
 };
 
-}  // namespace quill::py
-
-namespace quill::np {
-namespace {
-
-constexpr std::int64_t grain = 65536;
-
-PyObject* add_business_days(const DateArray& dates, const IntArray& n, const CalendarArg& cal, HolidayList holidays) {
-    const BusinessCalendar calendar = calendar_with(cal, std::move(holidays));
-    const BusinessDays& days = calendar.days();
-    DateArray& d = const_cast<DateArray&>(dates);
-    IntArray& k = const_cast<IntArray&>(n);
-    const Broadcast b{&d, &k};
-    PyArrayObject* out = new_days(b.shape);
-    py::Ref keep(reinterpret_cast<PyObject*>(out));
-    const std::int64_t* in = d.days();
-    const std::int64_t* steps = k.values();
-    const npy_intp s1 = Broadcast::step(d, b.size), s2 = Broadcast::step(k, b.size);
-    auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
-    FirstError error;
-    for_elements(b.size, grain, error, [&](std::int64_t i) {
-        const std::int64_t day = in[i * s1];
-        result[i] = day == nat ? nat : days.advance(static_cast<std::int32_t>(day + epoch_serial), steps[i * s2]) - epoch_serial;
-    });
-    if (error.any()) {
-        error.raise(b.shape);
-        throw py::PythonError{};
-    }
-    return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
+bool add_business_day_twins(PyObject* m) {
+    constexpr TwinOptions options{.grain = 65536};
+    return add_twin<"add_business_days(dates, n, cal, holidays=None)\n--\n\n"
+                    "Each date moved `n` business days of `cal` (a quillander.Calendar, a\n"
+                    "BusinessCalendar or a numpy.busdaycalendar, less the one-off `holidays`)\n"
+                    "forward, or back for n < 0 (broadcast): T+2 settlement, T-1 fixing. From a\n"
+                    "non-business day the first step lands on the nearest business day in the\n"
+                    "direction of travel; n = 0 rolls to the following business day (QuantLib's\n"
+                    "Calendar.advance in days; numpy's busday_offset with roll='preceding' for\n"
+                    "n > 0, 'following' otherwise). As datetime64[D]; NaT stays NaT.",
+                    &advanced, options, "add_business_days(dates, n, cal)", &business_day_count_operands>(m) &&
+           add_twin<"business_days_between(start, end, cal, holidays=None)\n--\n\n"
+                    "The business days of `cal` from `start` to `end` (broadcast), as\n"
+                    "numpy.busday_count counts them: those in [start, end), or minus those in\n"
+                    "(end, start] when end < start. As int64; NaT is a ValueError.",
+                    &between, options, "business_days_between(start, end, cal)", &business_day_count_operands>(m);
 }
-
-PyObject* business_days_between(const DateArray& start, const DateArray& end, const CalendarArg& cal,
-                                 HolidayList holidays) {
-    const BusinessCalendar calendar = calendar_with(cal, std::move(holidays));
-    const BusinessDays& days = calendar.days();
-    DateArray& s = const_cast<DateArray&>(start);
-    DateArray& e = const_cast<DateArray&>(end);
-    const Broadcast b{&s, &e};
-    PyArrayObject* out = new_array(b.shape, NPY_INT64);
-    py::Ref keep(reinterpret_cast<PyObject*>(out));
-    const std::int64_t* d1 = s.days();
-    const std::int64_t* d2 = e.days();
-    const npy_intp s1 = Broadcast::step(s, b.size), s2 = Broadcast::step(e, b.size);
-    auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
-    FirstError error;
-    for_elements(b.size, grain, error, [&](std::int64_t i) {
-        const std::int64_t a = d1[i * s1], z = d2[i * s2];
-        if (a == nat || z == nat) throw Error("Business days between NaT and a date are not a number");
-        result[i] = days.business_days_between(static_cast<std::int32_t>(a + epoch_serial),
-                                               static_cast<std::int32_t>(z + epoch_serial));
-    });
-    if (error.any()) {
-        error.raise(b.shape);
-        throw py::PythonError{};
-    }
-    return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
-}
-
-PyMethodDef defs[] = {
-    py::function<"add_business_days(dates, n, cal, holidays=None)\n--\n\n"
-                 "Each date moved `n` business days of `cal` (a Calendar, BusinessCalendar or\n"
-                 "numpy.busdaycalendar, less the one-off `holidays`) forward, or back for n < 0\n"
-                 "(broadcast): T+2 settlement, T-1 fixing. From a non-business day the first step\n"
-                 "lands on the nearest business day in the direction of travel; n = 0 rolls to\n"
-                 "the following business day (QuantLib's Calendar.advance in days; numpy's\n"
-                 "busday_offset with roll='preceding' for n > 0, 'following' otherwise). As\n"
-                 "datetime64[D]; NaT stays NaT.",
-                 &add_business_days>(),
-    py::function<"business_days_between(start, end, cal, holidays=None)\n--\n\n"
-                 "The business days of `cal` from `start` to `end` (broadcast), as\n"
-                 "numpy.busday_count counts them: those in [start, end), or minus those in\n"
-                 "(end, start] when end < start. As int64; NaT is a ValueError.",
-                 &business_days_between>(),
-    {nullptr, nullptr, 0, nullptr},
-};
-
-}  // namespace
-
-bool add_business_day_twins(PyObject* m) { return add_functions(m, defs); }
 
 }  // namespace quill::np

@@ -1,27 +1,22 @@
-// Array forms of business-day adjustment and schedules: dates in as any
-// date-like, datetime64[D] out.
+// Array forms of business-day adjustment (a twin) and schedules (a function:
+// its length is the data's), under any calendar argument.
 #include <atomic>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
-#include "datetime/business_calendar.hpp"
+#include "datetime/business_calendar_np.hpp"
 #include "datetime/calendar.hpp"
 #include "datetime/schedule.hpp"
 #include "datetime/tenor.hpp"
 #include "datetime/dates_np.hpp"
 #include "numpy/twins.hpp"
+#include "numpy/wrapper.hpp"
 #include "python/ref.hpp"
 
 namespace quill::np {
 namespace {
-
-// A holiday list: any date-like array or None; NaTs are ignored, as
-// numpy.busday_offset ignores them.
-struct Holidays {
-    std::vector<std::int32_t> serials;
-};
 
 // One date (NaT included), from any single date-like.
 struct OneDate {
@@ -38,28 +33,20 @@ struct TenorArg {
 };
 
 }  // namespace
+
+// External linkage: a template argument of the twin options.
+// (dates, cal, bus_day_adj, holidays) -> (dates, cal with the holidays, bus_day_adj).
+bool adjust_operands(PyObject* const* params, PyObject** operands) {
+    PyObject* cal = calendar_operand(params[1], params[3]);
+    if (cal == nullptr) return false;
+    operands[0] = Py_NewRef(params[0]);
+    operands[1] = cal;
+    operands[2] = Py_NewRef(params[2]);
+    return true;
+}
 }  // namespace quill::np
 
 namespace quill::py {
-
-template <>
-struct Arg<np::Holidays> {
-    np::Holidays v;
-    static constexpr bool may_be_absent = true;
-    bool load(PyObject* o) {
-        if (o == Py_None) return true;
-        Arg<np::DateArray> dates;
-        if (!dates.load(o)) return false;
-        const std::int64_t* days = dates.get().days();
-        const npy_intp n = dates.get().size();
-        v.serials.reserve(static_cast<std::size_t>(n));
-        for (npy_intp i = 0; i < n; ++i) {
-            if (days[i] != np::nat) v.serials.push_back(static_cast<std::int32_t>(days[i] + np::epoch_serial));
-        }
-        return true;
-    }
-    np::Holidays get() { return std::move(v); }
-};
 
 template <>
 struct Arg<np::OneDate> {
@@ -107,65 +94,30 @@ struct Arg<np::TenorArg> {
 namespace quill::np {
 namespace {
 
-constexpr std::int64_t grain = 65536;
-
-PyObject* adjust(const DateArray& dates, const Calendar& cal, const BusDayAdj& rule, Holidays holidays) {
-    const BusinessCalendar calendar = BusinessCalendar::from_rule(cal.rule(), std::move(holidays.serials));
-    const BusinessDays& business = calendar.days();
-    const BusDayAdj adj = rule;
-    PyArrayObject* out = new_days(dates.shape());
-    py::Ref keep(reinterpret_cast<PyObject*>(out));
-    const std::int64_t* in = dates.days();
-    auto* result = static_cast<std::int64_t*>(PyArray_DATA(out));
-    const npy_intp n = dates.size();
-    std::atomic<std::int64_t> first_bad{n};
-    for_chunks(n, grain, [&](std::int64_t begin, std::int64_t end) {
-        const std::int64_t done = business.adjust_days(in + begin, result + begin, end - begin, epoch_serial, nat, adj);
-        if (done == end - begin) return;
-        std::int64_t seen = first_bad.load();
-        while (begin + done < seen && !first_bad.compare_exchange_weak(seen, begin + done)) {
-        }
-    });
-    if (const std::int64_t bad = first_bad.load(); bad < n) {
-        try {
-            business.adjust(static_cast<std::int32_t>(in[bad] + epoch_serial), adj);
-        } catch (const Failure& e) {
-            raise_at(FirstError::Kind::failure, e.message(), bad, dates.shape());
-        }
-        raise_at(FirstError::Kind::failure, "No business day for " + date_of_days(in[bad]).to_string(), bad,
-                 dates.shape());
-    }
-    return finish(reinterpret_cast<PyArrayObject*>(Py_NewRef(reinterpret_cast<PyObject*>(out))));
-}
-
 Date date_of(const OneDate& d, const char* what) {
     if (d.days == nat) throw Error(std::string("Schedule ") + what + " (NaT) must be a date");
     return date_of_days(d.days);
 }
 
-PyObject* schedule(OneDate start, OneDate end, const TenorArg& tenor, const Calendar& cal, const BusDayAdj& adj,
-                   const StubType& stub, py::Defaulted<bool> end_of_month, Holidays holidays) {
+PyObject* schedule(OneDate start, OneDate end, const TenorArg& tenor, const CalendarArg& cal, const BusDayAdj& adj,
+                   const StubType& stub, py::Defaulted<bool> end_of_month, HolidayList holidays) {
     const Date first = date_of(start, "start");
     const Date last = date_of(end, "end");
-    const BusinessCalendar calendar = BusinessCalendar::from_rule(cal.rule(), std::move(holidays.serials));
-    const BusinessDays& business = calendar.days();
+    const BusinessCalendar business = calendar_with(cal, std::move(holidays));
     const std::vector<std::int32_t> dates =
-        make_schedule(first, last, tenor.get(), business, adj, stub, end_of_month.value.value_or(false));
+        make_schedule(first, last, tenor.get(), business.days(), adj, stub, end_of_month.value.value_or(false));
     PyArrayObject* out = new_days({static_cast<npy_intp>(dates.size())});
     auto* days = static_cast<std::int64_t*>(PyArray_DATA(out));
     for (std::size_t i = 0; i < dates.size(); ++i) days[i] = dates[i] - epoch_serial;
     return reinterpret_cast<PyObject*>(out);
 }
 
+Date adjusted(Date d, const BusinessCalendar& cal, BusDayAdj adj) {
+    return Date::from_serial(cal.days().adjust(d.serial(), adj));
+}
+
+
 PyMethodDef defs[] = {
-    py::function<"adjust(dates, cal, bus_day_adj, holidays=None)\n--\n\n"
-                 "Each date moved to a business day of `cal` (a quillander.Calendar) that is not\n"
-                 "one of `holidays` (any date-like array; NaTs are ignored), by `bus_day_adj`:\n"
-                 "Unadjusted leaves it, Following takes the first business day on or after it,\n"
-                 "Preceding the last one on or before it, ModFollowing the following one unless\n"
-                 "that is in the next month, then the preceding one. As datetime64[D]; NaT\n"
-                 "stays NaT.",
-                 &adjust>(),
     py::function<"schedule(start, end, tenor, cal, bus_day_adj, stub_type, end_of_month=False, holidays=None)\n--\n\n"
                  "The dates of a schedule from `start` to `end`, both included, as datetime64[D].\n"
                  "Regular dates are an anchor plus whole multiples of `tenor` (text or Tenor: days,\n"
@@ -175,13 +127,61 @@ PyMethodDef defs[] = {
                  "its neighbour, and NoStub needs `end` on the grid. With `end_of_month` and a\n"
                  "month or year tenor, an anchor with no business day after it in its month puts\n"
                  "every date between the ends on its month's last day. Every date is then\n"
-                 "adjusted as adjust() does, and dates that coincide are kept once.",
+                 "adjusted as adjust() does under `cal` (a quillander.Calendar, a\n"
+                 "BusinessCalendar or a numpy.busdaycalendar) and the one-off `holidays`, and\n"
+                 "dates that coincide are kept once.",
                  &schedule>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
-bool add_schedule_twins(PyObject* m) { return add_functions(m, defs); }
+// One calendar and one rule for the whole loop: the core's block loop.
+template <>
+struct Block<&adjusted> {
+    static constexpr bool exists = true;
+    using V = View<&adjusted>;
+    struct State {};
+    static State prepare(const V&, std::int64_t) { return {}; }
+    static std::int64_t run(const State&, const V& v, std::int64_t begin, std::int64_t end) {
+        const Column<std::int64_t> rules = v.template in<2>();
+        if (!rules.broadcast()) return run_each(v, begin, end);
+        const BusinessDays& days = v.template receiver<1>().days();
+        const auto rule = static_cast<BusDayAdj>(rules[0]);
+        const Column<std::int64_t> in = v.template in<0>();
+        const OutColumn<std::int64_t> out = v.template out<0, std::int64_t>();
+        // Contiguous columns in place; others a piece at a time.
+        constexpr std::int64_t piece = 256;
+        std::int64_t buffer_in[piece], buffer_out[piece];
+        for (std::int64_t base = begin; base < end; base += piece) {
+            const std::int64_t count = std::min(piece, end - base);
+            const std::int64_t* from = in.contiguous() ? in.ptr() + base : buffer_in;
+            std::int64_t* to = out.contiguous() ? out.ptr() + base : buffer_out;
+            if (!in.contiguous()) {
+                for (std::int64_t j = 0; j < count; ++j) buffer_in[j] = in[base + j];
+            }
+            const std::int64_t done = days.adjust_days(from, to, count, epoch_serial, nat, rule);
+            if (!out.contiguous()) {
+                for (std::int64_t j = 0; j < done; ++j) out.set(base + j, buffer_out[j]);
+            }
+            if (done < count) return base + done;
+        }
+        return end;
+    }
+    // A rule an element: the element path.
+    static std::int64_t run_each(const V&, std::int64_t begin, std::int64_t) { return begin; }
+};
+
+bool add_schedule_twins(PyObject* m) {
+    return add_twin<"adjust(dates, cal, bus_day_adj, holidays=None)\n--\n\n"
+                    "Each date moved to a business day of `cal` (a quillander.Calendar, a\n"
+                    "BusinessCalendar or a numpy.busdaycalendar) that is not one of the one-off\n"
+                    "`holidays`, by `bus_day_adj`: Unadjusted leaves it, Following takes the first\n"
+                    "business day on or after it, Preceding the last one on or before it,\n"
+                    "ModFollowing the following one unless that is in the next month, then the\n"
+                    "preceding one. As datetime64[D]; NaT stays NaT.",
+                    &adjusted, TwinOptions{.grain = 65536}, "adjust(dates, cal, bus_day_adj)", &adjust_operands>(m) &&
+           add_functions(m, defs);
+}
 
 }  // namespace quill::np

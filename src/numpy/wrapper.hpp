@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "numpy/lanes.hpp"
@@ -71,7 +72,18 @@ struct TwinOptions {
     bool (*prepare)(PyObject* const* params, PyObject** operands) = nullptr;
 };
 
-template <fixed_string Doc, auto F, TwinOptions O = TwinOptions{}, fixed_string Operands = "">
+// GCC 12 refuses a function pointer inside a class-type template argument, so
+// `prepare` may also come as a template argument of its own.
+template <auto Prepare>
+constexpr bool (*prepare_of(bool (*given)(PyObject* const*, PyObject**)))(PyObject* const*, PyObject**) {
+    if constexpr (std::is_null_pointer_v<decltype(Prepare)>) {
+        return given;
+    } else {
+        return Prepare;
+    }
+}
+
+template <fixed_string Doc, auto F, TwinOptions O = TwinOptions{}, fixed_string Operands = "", auto Prepare = nullptr>
 struct Wrapped {
     static constexpr CallSpec params = [] {
         CallSpec s = py::parse_spec("", Doc.view(), false);
@@ -82,7 +94,7 @@ struct Wrapped {
         Operands.view().empty() ? py::parse_spec("", Doc.view(), false) : py::parse_spec("", Operands.view(), false);
     using K = Kernel<operands, F, O.grain, true>;
     using Sig = typename K::Sig;
-    static_assert(O.prepare != nullptr || params.nparams == operands.nparams,
+    static_assert(prepare_of<Prepare>(O.prepare) != nullptr || params.nparams == operands.nparams,
                   "without prepare, the parameters are the ufunc's operands");
 
     static inline TwinInfo info;
@@ -104,7 +116,7 @@ struct Wrapped {
         info.noperands = K::nargs;
         info.nout = K::nout;
         info.result_type = result_type;
-        info.prepare = O.prepare;
+        info.prepare = prepare_of<Prepare>(O.prepare);
         info.check = &check;
         py::Ref dtypes(PyTuple_New(K::nout));
         if (!dtypes) return false;
@@ -123,9 +135,9 @@ struct Wrapped {
 
 // Declares a twin as a module function over a hidden ufunc of F; see above.
 // `result_type`: for several outputs, the record class they come back in.
-template <fixed_string Doc, auto F, TwinOptions O = TwinOptions{}, fixed_string Operands = "">
+template <fixed_string Doc, auto F, TwinOptions O = TwinOptions{}, fixed_string Operands = "", auto Prepare = nullptr>
 bool add_twin(PyObject* module, PyObject* result_type = nullptr) {
-    return Wrapped<Doc, F, O, Operands>::add(module, result_type);
+    return Wrapped<Doc, F, O, Operands, Prepare>::add(module, result_type);
 }
 
 }  // namespace quill::np

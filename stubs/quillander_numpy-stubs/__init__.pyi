@@ -203,13 +203,13 @@ def add_tenor(dates: _OneDate, t: str | Tenor) -> np.datetime64: ...
 @overload
 def add_tenor(dates: _Dates, t: str | Tenor | ArrayLike) -> Any: ...
 @overload
-def is_business_day(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+def is_business_day(dates: _OneDate, cal: _Calendar, holidays: _HolidayList = None) -> np.bool_: ...  # type: ignore[overload-overlap]
 @overload
-def is_business_day(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_business_day(dates: _ManyDates, cal: _Calendar, holidays: _HolidayList = None) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 @overload
-def is_weekend(dates: _OneDate, cal: Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
+def is_weekend(dates: _OneDate, cal: _Calendar) -> np.bool_: ...  # type: ignore[overload-overlap]
 @overload
-def is_weekend(dates: _ManyDates, cal: Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
+def is_weekend(dates: _ManyDates, cal: _Calendar) -> np.ndarray[Any, np.dtype[np.bool_]]: ...
 
 # Two date arguments broadcast together; the result is np.float64 when both
 # are single dates, else an array of the broadcast shape.
@@ -299,20 +299,20 @@ def implied_vol(
 # Each date moved to a business day of `cal` that is not a holiday; one date
 # in gives one np.datetime64 out, an array a datetime64[D] array of its shape.
 @overload
-def adjust(dates: _OneDate, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> np.datetime64: ...
+def adjust(dates: _OneDate, cal: _Calendar, bus_day_adj: BusDayAdj, holidays: _HolidayList = None) -> np.datetime64: ...
 @overload
-def adjust(dates: _ManyDates, cal: Calendar, bus_day_adj: BusDayAdj, holidays: _ManyDates | None = None) -> Any: ...
+def adjust(dates: _ManyDates, cal: _Calendar, bus_day_adj: BusDayAdj, holidays: _HolidayList = None) -> Any: ...
 
 # The schedule's dates, strictly increasing, as a 1-d datetime64[D] array.
 def schedule(
     start: _OneDate,
     end: _OneDate,
     tenor: str | Tenor,
-    cal: Calendar,
+    cal: _Calendar,
     bus_day_adj: BusDayAdj,
     stub_type: StubType,
     end_of_month: bool = False,
-    holidays: _ManyDates | None = None,
+    holidays: _HolidayList = None,
 ) -> np.ndarray[tuple[int], np.dtype[np.datetime64]]: ...
 
 # ---------------------------------------------------------------- market conventions
