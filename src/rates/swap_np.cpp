@@ -826,7 +826,6 @@ PyMethodDef book_defs[] = {
 }  // namespace
 
 bool add_swap_twins(PyObject* m) {
-    if (!add_functions(m, book_defs)) return false;
     PyTypeObject* type = py::PyClass<SwapConventions>::get();
     if (type == nullptr || !add(m, "SwapConventions", reinterpret_cast<PyObject*>(type))) return false;
     py::Ref name(PyModule_GetNameObject(m));
@@ -851,7 +850,8 @@ bool add_swap_twins(PyObject* m) {
                     "year fractions times the discount factors of their payment dates (periods\n"
                     "paid on or before the curve date left out). NaN where maturity is not after\n"
                     "start.",
-                    &annuity_at>(m);
+                    &annuity_at>(m) &&
+           add_functions(m, book_defs);
 }
 
 }  // namespace quill::np
