@@ -23,6 +23,9 @@ std::string lower_first(std::string s) {
 // Node factors outside (0, inf) cannot be reached: exp overflows past 709.
 constexpr double max_log = 709.0;
 constexpr int max_iterations = 100;
+}  // namespace
+long debug_iterations = 0;
+namespace {
 
 // An instrument's dates before they become points.
 struct RawTerms {
@@ -36,6 +39,7 @@ struct CurveBootstrap::Work {
     std::vector<double> y;     // node factors, y[0] = 1
     std::vector<double> p;     // per point: its factor (final once its node is solved)
     std::vector<double> dp;    // per moving point: dP/du, u the log of the node being solved
+    std::vector<double> ddp;   // and d2P/du2
     std::vector<double> grad;  // dF/dy per node (gradient only)
 };
 
@@ -223,7 +227,20 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
     w.y.assign(n + 1, 1.0);
     w.p.assign(points_.size(), 0.0);
     w.dp.assign(points_.size(), 0.0);
-    for (const std::uint32_t i : settled_by_[0]) w.p[i] = evaluate(points_[i], w.y.data(), interp_type_);
+    w.ddp.assign(points_.size(), 0.0);
+    // The points a node closes the segment of, once it is solved.
+    std::vector<double> logs(n + 1, 0.0);
+    const auto settle = [&](std::size_t k) {
+        for (const std::uint32_t i : settled_by_[k]) {
+            const CurvePoint& pt = points_[i];
+            if (pt.kind == CurvePoint::Kind::node || interp_type_ == InterpType::Linear) {
+                w.p[i] = evaluate(pt, w.y.data(), interp_type_);
+            } else {
+                w.p[i] = w.y[pt.lo] * std::exp(pt.w * (logs[pt.lo + 1] - logs[pt.lo]));
+            }
+        }
+    };
+    settle(0);
     std::vector<double> rows, d_quote;  // dF_i/dy_j (row-major, n + 1 columns) and dF_i/dq_i
     if (jacobian != nullptr) {
         rows.assign(n * (n + 1), 0.0);
@@ -234,7 +251,7 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
     for (std::size_t k = 1; k <= n; ++k) {
         const Instrument& in = instruments_[k - 1];
         const double q = quotes[in.quote];
-        const double y0 = w.y[k - 1], u0 = std::log(y0);
+        const double y0 = w.y[k - 1], u0 = logs[k - 1];
         // The terms paid before this node's segment are fixed now.
         double fixed_part = 0.0;
         for (std::size_t j = 0; j < in.floating_moving; ++j) {
@@ -244,51 +261,61 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
         for (std::size_t j = 0; j < in.fixed_moving; ++j) {
             fixed_part -= q * in.fixed[j].year_fraction * w.p[in.fixed[j].pay];
         }
-        // The residual at y[k] = exp(u) and its slope in u. While searching,
-        // a point of the segment is y0 * exp(w (u - u0)) (Geometric): the
-        // interpolator's value but for rounding; the solved node's points are
-        // then evaluated as the curve will evaluate them.
-        const auto at = [&](double u, double& slope) {
+        // The residual at y[k] = exp(u) and its slope in u. A point of the
+        // segment is y0 * exp(w (u - u0)) (Geometric): the interpolator's
+        // y0 * (yk / y0)^w but for rounding, at an exponential's cost.
+        const auto at = [&](double u, double& slope, double& curvature) {
             const double yk = std::exp(u);
             for (const std::uint32_t i : in.moving) {
                 const CurvePoint& pt = points_[i];
                 if (pt.kind == CurvePoint::Kind::node) {
                     w.p[i] = yk;
                     w.dp[i] = yk;
+                    w.ddp[i] = yk;
                 } else if (linear) {
                     w.p[i] = pt.dx * ((yk - y0) / pt.h) + y0;
                     w.dp[i] = pt.w * yk;
+                    w.ddp[i] = w.dp[i];
                 } else {
                     w.p[i] = y0 * std::exp(pt.w * (u - u0));
                     w.dp[i] = pt.w * w.p[i];
+                    w.ddp[i] = pt.w * w.dp[i];
                 }
             }
             const std::vector<double>& p = w.p;
-            const std::vector<double>& dp = w.dp;
-            double f = fixed_part, df = 0.0;
+            // The derivatives of a point in u: zero for points of earlier segments.
+            const auto d1 = [&](std::uint32_t i) { return points_[i].hi() == k ? w.dp[i] : 0.0; };
+            const auto d2 = [&](std::uint32_t i) { return points_[i].hi() == k ? w.ddp[i] : 0.0; };
+            double f = fixed_part, df = 0.0, ddf = 0.0;
             if (in.deposit) {
                 const FloatTerm& t = in.floating[0];
                 const double growth = 1.0 + q * in.fixed[0].year_fraction;
-                const bool spot_moves = points_[t.start].hi() == k;
                 f = p[t.end] * growth - p[t.start];
-                df = dp[t.end] * growth - (spot_moves ? dp[t.start] : 0.0);
+                df = d1(t.end) * growth - d1(t.start);
+                ddf = d2(t.end) * growth - d2(t.start);
             } else {
                 for (std::size_t j = in.floating_moving; j < in.floating.size(); ++j) {
                     const FloatTerm& t = in.floating[j];
                     const double ps = p[t.start], pe = p[t.end], pp = p[t.pay];
-                    const double dps = points_[t.start].hi() == k ? dp[t.start] : 0.0;
-                    const double dpe = points_[t.end].hi() == k ? dp[t.end] : 0.0;
-                    const double ratio = ps / pe;
-                    f += (ratio - 1.0) * pp;
-                    df += (dps - ratio * dpe) / pe * pp + (ratio - 1.0) * dp[t.pay];
+                    const double dpe = d1(t.end), dpp = d1(t.pay);
+                    // (ps / pe - 1) pp and its derivatives, through r = ps / pe.
+                    const double r = ps / pe;
+                    const double dr = (d1(t.start) - r * dpe) / pe;
+                    const double ddr = (d2(t.start) - 2.0 * dr * dpe - r * d2(t.end)) / pe;
+                    f += (r - 1.0) * pp;
+                    df += dr * pp + (r - 1.0) * dpp;
+                    ddf += ddr * pp + 2.0 * dr * dpp + (r - 1.0) * d2(t.pay);
                 }
                 for (std::size_t j = in.fixed_moving; j < in.fixed.size(); ++j) {
                     const FixedTerm& t = in.fixed[j];
-                    f -= q * t.year_fraction * p[t.pay];
-                    df -= q * t.year_fraction * dp[t.pay];
+                    const double c = q * t.year_fraction;
+                    f -= c * p[t.pay];
+                    df -= c * w.dp[t.pay];
+                    ddf -= c * w.ddp[t.pay];
                 }
             }
             slope = df;
+            curvature = ddf;
             return f;
         };
         // A flat forward at the quote (within reason) from the previous node.
@@ -298,8 +325,9 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
         double neg = 0.0, pos = 0.0, last_finite = u, step_limit = 0.25;
         bool has_neg = false, has_pos = false, done = false;
         for (int it = 0; it < max_iterations && !done; ++it) {
-            double slope;
-            const double f = at(u, slope);
+            ++debug_iterations;
+            double slope, curvature;
+            const double f = at(u, slope, curvature);
             if (!std::isfinite(f) || !std::isfinite(slope)) {
                 if (has_neg && has_pos) {
                     u = 0.5 * (neg + pos);
@@ -317,7 +345,14 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
             }
             (f < 0.0 ? neg : pos) = u;
             (f < 0.0 ? has_neg : has_pos) = true;
-            double next = u - f / slope;
+            // Halley's step (third order) where it agrees with Newton's in
+            // direction and size, Newton's otherwise.
+            const double newton = u - f / slope;
+            const double halley = u - 2.0 * f * slope / (2.0 * slope * slope - f * curvature);
+            const bool cubic = std::isfinite(halley) && (halley - u) * (newton - u) > 0.0 &&
+                               std::abs(halley - u) <= 2.0 * std::abs(newton - u);
+            const double step = cubic ? halley : newton;
+            double next = step;
             if (has_neg && has_pos) {
                 const double lo = std::min(neg, pos), hi = std::max(neg, pos);
                 if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
@@ -328,12 +363,18 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
                 step_limit *= 2.0;
                 if (next < -max_log || next > max_log) break;
             }
-            if (std::abs(next - u) <= 1e-15 * std::max(1.0, std::abs(u))) done = true;
+            // A step of d leaves an error of the order of d^3 (Halley) or d^2
+            // (Newton): below 1e-7 or 1e-9 the step taken lands on the root to
+            // the last bits.
+            const double scale = std::max(1.0, std::abs(u));
+            const double enough = next != step ? 1e-15 : cubic ? 1e-7 : 1e-9;
+            if (std::abs(next - u) <= enough * scale) done = true;
             u = next;
         }
         w.y[k] = std::exp(u);
         if (!done || !(w.y[k] > 0.0) || !std::isfinite(w.y[k])) no_curve(in, q);
-        for (const std::uint32_t i : settled_by_[k]) w.p[i] = evaluate(points_[i], w.y.data(), interp_type_);
+        logs[k] = u;
+        settle(k);
         if (jacobian != nullptr) {
             gradient(in, q, w);
             std::copy(w.grad.begin(), w.grad.end(), rows.begin() + static_cast<std::ptrdiff_t>((k - 1) * (n + 1)));

@@ -2,6 +2,7 @@
 // curve or a scenario of curves per row of quotes, with the Jacobian of the
 // node discount factors by the quotes on request.
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -241,6 +242,7 @@ PyObject* bootstrap(const SwapConventions& conv, OneDate curve_date, TenorList t
         jac_data = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(jac.get())));
     }
     std::vector<std::string> errors(static_cast<std::size_t>(m));
+    std::vector<std::optional<YieldCurve>> curves(static_cast<std::size_t>(m));
     const auto solve = [&](std::int64_t begin, std::int64_t end) {
         std::vector<double> quotes(size);
         for (std::int64_t s = begin; s < end; ++s) {
@@ -248,7 +250,9 @@ PyObject* bootstrap(const SwapConventions& conv, OneDate curve_date, TenorList t
             std::copy_n(par_rates.row(s), n, quotes.begin() + static_cast<std::ptrdiff_t>(k));
             double* j = jac_data != nullptr ? jac_data + s * static_cast<std::int64_t>(size * size) : nullptr;
             try {
-                plan->solve(quotes.data(), dfs.data() + s * static_cast<std::int64_t>(size + 1), j);
+                double* row = dfs.data() + s * static_cast<std::int64_t>(size + 1);
+                plan->solve(quotes.data(), row, j);
+                curves[static_cast<std::size_t>(s)].emplace(plan->curve(row));
             } catch (const Error& e) {
                 errors[static_cast<std::size_t>(s)] = e.message();
                 if (j != nullptr) std::fill(j, j + size * size, std::numeric_limits<double>::quiet_NaN());
@@ -266,7 +270,7 @@ PyObject* bootstrap(const SwapConventions& conv, OneDate curve_date, TenorList t
             py::Ref text(py::to_py(errors[static_cast<std::size_t>(s)]));
             return text ? PyObject_CallOneArg(PyExc_ValueError, text.get()) : nullptr;
         }
-        return py::to_py(plan->curve(dfs.data() + s * static_cast<npy_intp>(size + 1)));
+        return py::to_py(std::move(*curves[static_cast<std::size_t>(s)]));
     };
     py::Ref result;
     if (scenarios) {
