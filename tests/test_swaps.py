@@ -361,6 +361,16 @@ def test_node_deltas_are_the_derivatives_of_the_npv(sofr, curve):
         assert np.allclose(deltas[:, k - 1], fd, rtol=1e-7, atol=1e-3)
 
 
+def test_node_deltas_of_a_book_are_those_of_its_swaps(sofr, curve):
+    rng = np.random.default_rng(9)
+    starts = np.datetime64("2025-03-18") + rng.integers(0, 300, 200)
+    ends = rng.choice(np.array(["6M", "2Y", "10Y", "30Y"], dtype=object), 200)
+    flags = rng.integers(0, 2, 200)
+    book = qn.swap_node_deltas(sofr, curve, starts, ends, 0.035, flags, 1e6)  # places found once a day
+    alone = np.array([qn.swap_node_deltas(sofr, curve, s, e, 0.035, f, 1e6) for s, e, f in zip(starts, ends, flags)])
+    assert book.tobytes() == alone.tobytes()
+
+
 def test_node_deltas_need_a_noded_curve(sofr):
     flat = q.YieldCurve.create_flat(TODAY, q.DayCounter.Act365, 0.03)
     raises(ValueError, "Sensitivities to node discount factors need a noded curve; this one is flat",

@@ -65,8 +65,9 @@ PyObject* gradient(PyObject* conv,
     const SwapConventions c = conv_of(conv);
     SwapLegs l;
     (void)make_legs(c, start.serial(), maturity.serial(), l);
-    std::vector<double> g(curve_node_count(curve.model()), 0.0);
-    add_npv_node_gradient(l, curve.model(), k, PayerReceiverFlag::Payer, 1.0, g.data());
+    const CurveNodes nodes(curve.model());
+    std::vector<double> g(nodes.size(), 0.0);
+    add_npv_node_gradient(l, nodes, [&](std::int32_t d) { return nodes.at(d); }, k, PayerReceiverFlag::Payer, 1.0, g.data());
     return py::to_py(g);
 }
 

@@ -171,40 +171,18 @@ LegValues value_legs(const SwapLegs& legs, const CurveModel& discount, const Cur
         [&](std::int32_t d) { return forecast.df(Date::from_serial(d)); });
 }
 
-std::size_t curve_node_count(const CurveModel& curve) { return noded(curve).node_dates().size() - 1; }
-
-void add_npv_node_gradient(const SwapLegs& legs, const CurveModel& curve, double fixed_rate, PayerReceiverFlag pay_rec,
-                           double notional, double* grad) {
+CurveNodes::CurveNodes(const CurveModel& curve) {
     const NodedCurve& c = noded(curve);
-    const std::vector<double>& xs = c.node_year_fractions();
-    const double* ys = c.discount_factors().data();
-    const InterpType type = c.interp_type();
-    const std::int32_t today = c.curve_date().serial();
-    const double sign = pay_rec == PayerReceiverFlag::Payer ? notional : -notional;
-    // dNPV/dP(d) = coefficient, spread over the nodes P(d) is made of.
-    const auto add = [&](std::int32_t date, double coefficient) {
-        const CurvePoint p = locate(xs, year_fraction(c.day_counter(), c.curve_date(), Date::from_serial(date)));
-        const double value = evaluate(p, ys, type);
-        double d_lo, d_hi;
-        derivatives(p, ys, value, type, d_lo, d_hi);
-        if (p.lo > 0) grad[p.lo - 1] += coefficient * d_lo;
-        if (p.kind != CurvePoint::Kind::node) grad[p.lo] += coefficient * d_hi;
-    };
-    for (const SwapPeriod& p : legs.fixed) {
-        if (p.pay > today) add(p.pay, -sign * fixed_rate * p.year_fraction);
-    }
-    for (const SwapPeriod& p : legs.floating) {
-        if (p.pay <= today) continue;
-        if (p.start < today) {
-            for (std::size_t k = 0; k < c.node_dates().size() - 1; ++k) grad[k] = std::numeric_limits<double>::quiet_NaN();
-            return;
-        }
-        const double ps = c.df(Date::from_serial(p.start)), pe = c.df(Date::from_serial(p.end));
-        const double pp = c.df(Date::from_serial(p.pay));
-        add(p.start, sign * pp / pe);
-        add(p.end, -sign * ps * pp / (pe * pe));
-        add(p.pay, sign * (ps / pe - 1.0));
-    }
+    xs_ = c.node_year_fractions();
+    ys_ = c.discount_factors();
+    type_ = c.interp_type();
+    dc_ = c.day_counter();
+    today_ = c.curve_date().serial();
+}
+
+CurveNodes::At CurveNodes::at(std::int32_t date) const {
+    const CurvePoint p = locate(xs_, year_fraction(dc_, Date::from_serial(today_), Date::from_serial(date)));
+    return {p, evaluate(p, ys_.data(), type_)};
 }
 
 }  // namespace quill

@@ -17,6 +17,7 @@
 // date are past and left out.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -29,6 +30,7 @@
 #include "enums/payer_receiver_flag.hpp"
 #include "enums/stub_type.hpp"
 #include "mkt_data/yield_curve.hpp"
+#include "rates/curve_points.hpp"
 
 namespace quill {
 
@@ -151,13 +153,60 @@ inline double swap_npv(const LegValues& v, double fixed_rate, PayerReceiverFlag 
 }
 inline double swap_par_rate(const LegValues& v) noexcept { return v.floating / v.annuity; }
 
-// The derivative of the swap's NPV with respect to each node discount factor
-// of a noded curve used both to discount and to forecast, added to grad[k - 1]
-// for node k >= 1 (the first node's factor is 1 by definition). Error when
-// the curve is not noded.
-void add_npv_node_gradient(const SwapLegs& legs, const CurveModel& curve, double fixed_rate, PayerReceiverFlag pay_rec,
-                           double notional, double* grad);
-// The number of nodes after the curve date of a noded curve (Error otherwise).
-std::size_t curve_node_count(const CurveModel& curve);
+// A noded curve seen from its nodes: where each date's discount factor lies
+// among them, and the factor (the curve's own, to the bit). Error for a curve
+// that is not noded.
+class CurveNodes {
+public:
+    explicit CurveNodes(const CurveModel& curve);
+
+    struct At {
+        CurvePoint point;
+        double value;
+    };
+    At at(std::int32_t date) const;
+    // Nodes after the curve date.
+    std::size_t size() const noexcept { return ys_.size() - 1; }
+    std::int32_t curve_date() const noexcept { return today_; }
+    const double* factors() const noexcept { return ys_.data(); }
+    InterpType interp_type() const noexcept { return type_; }
+
+private:
+    std::vector<double> xs_, ys_;
+    InterpType type_;
+    DayCounter dc_;
+    std::int32_t today_;
+};
+
+// Adds to grad[k - 1], for each node k >= 1, the derivative of the swap's NPV
+// with respect to the node's discount factor, the curve discounting and
+// forecasting; `at(date)` gives CurveNodes::at of the date. NaN in every
+// entry when a floating period needs a fixing.
+template <class Lookup>
+void add_npv_node_gradient(const SwapLegs& legs, const CurveNodes& nodes, Lookup&& at, double fixed_rate,
+                           PayerReceiverFlag pay_rec, double notional, double* grad) {
+    const std::int32_t today = nodes.curve_date();
+    const double sign = pay_rec == PayerReceiverFlag::Payer ? notional : -notional;
+    const auto add = [&](const CurveNodes::At& a, double coefficient) {
+        double d_lo, d_hi;
+        derivatives(a.point, nodes.factors(), a.value, nodes.interp_type(), d_lo, d_hi);
+        if (a.point.lo > 0) grad[a.point.lo - 1] += coefficient * d_lo;
+        if (a.point.kind != CurvePoint::Kind::node) grad[a.point.lo] += coefficient * d_hi;
+    };
+    for (const SwapPeriod& p : legs.fixed) {
+        if (p.pay > today) add(at(p.pay), -sign * fixed_rate * p.year_fraction);
+    }
+    for (const SwapPeriod& p : legs.floating) {
+        if (p.pay <= today) continue;
+        if (p.start < today) {
+            std::fill(grad, grad + nodes.size(), std::numeric_limits<double>::quiet_NaN());
+            return;
+        }
+        const CurveNodes::At s = at(p.start), e = at(p.end), pay = at(p.pay);
+        add(s, sign * pay.value / e.value);
+        add(e, -sign * s.value * pay.value / (e.value * e.value));
+        add(pay, sign * (s.value / e.value - 1.0));
+    }
+}
 
 }  // namespace quill

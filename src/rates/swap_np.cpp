@@ -662,7 +662,36 @@ PyObject* node_deltas(const SwapConventions& conv, const YieldCurve& curve, PyOb
     if (!load_book(start, maturity, fixed_rate, pay_rec, notional_arg.value.value_or(one.get()), book)) {
         throw py::PythonError{};
     }
-    const std::size_t nodes = curve_node_count(curve.model());
+    const CurveNodes curve_nodes(curve.model());
+    const std::size_t nodes = curve_nodes.size();
+    // Over a book, each day's place among the nodes is found once.
+    std::int64_t last = curve_nodes.curve_date();
+    for (npy_intp i = 0; i < book.size; ++i) {
+        const std::int64_t s = book.start[static_cast<std::size_t>(i)], m = book.maturity[static_cast<std::size_t>(i)];
+        if (s == nat || m == nat || !valid_day(s)) continue;
+        if (m >= tenor_code) {  // a bound on the end date
+            const Tenor t = tenor_of(m);
+            const std::int64_t days = t.unit == TenorUnit::Y ? 366 * std::int64_t{t.count} : t.unit == TenorUnit::M
+                                          ? 31 * std::int64_t{t.count} : t.unit == TenorUnit::W ? 7 * std::int64_t{t.count}
+                                          : std::int64_t{t.count};
+            last = std::max(last, s + epoch_serial + days);
+        } else {
+            last = std::max(last, m + epoch_serial);
+        }
+    }
+    last += 31 + 2 * static_cast<std::int64_t>(conv.payment_lag);
+    const std::int64_t first = curve_nodes.curve_date();
+    std::vector<CurveNodes::At> table;
+    if (book.size >= 64 && last - first < 16 * book.size && last <= Date::max_serial) {
+        table.resize(static_cast<std::size_t>(last - first + 1));
+        for_chunks(static_cast<npy_intp>(table.size()), 1024, [&](std::int64_t b, std::int64_t e) {
+            for (std::int64_t k = b; k < e; ++k) table[static_cast<std::size_t>(k)] = curve_nodes.at(static_cast<std::int32_t>(first + k));
+        });
+    }
+    const auto at = [&](std::int32_t d) {
+        const auto k = static_cast<std::uint64_t>(static_cast<std::int64_t>(d) - first);
+        return k < table.size() ? table[k] : curve_nodes.at(d);
+    };
     std::vector<npy_intp> shape = book.shape;
     shape.push_back(static_cast<npy_intp>(nodes));
     PyArrayObject* out = new_array(shape, NPY_DOUBLE);
@@ -679,7 +708,7 @@ PyObject* node_deltas(const SwapConventions& conv, const YieldCurve& curve, PyOb
                     std::fill(row, row + nodes, nan_value);
                     continue;
                 }
-                add_npv_node_gradient(*legs, curve.model(), book.fixed_rate[static_cast<std::size_t>(i)],
+                add_npv_node_gradient(*legs, curve_nodes, at, book.fixed_rate[static_cast<std::size_t>(i)],
                                       static_cast<PayerReceiverFlag>(book.pay_rec[static_cast<std::size_t>(i)]),
                                       book.notional[static_cast<std::size_t>(i)], row);
             } catch (const Error& e) {
