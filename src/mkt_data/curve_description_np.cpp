@@ -86,7 +86,7 @@ std::vector<T> items_of(PyObject* bytes) {
         throw Error("CurveDescription state: bytes of " + std::to_string(sizeof(T)) + "-byte items expected");
     }
     std::vector<T> v(static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)) / sizeof(T));
-    std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(T));
+    if (!v.empty()) std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(T));
     return v;
 }
 
