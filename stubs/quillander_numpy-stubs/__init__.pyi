@@ -407,7 +407,8 @@ class SwapConventions:
         end_of_month: bool = False,
         spot_lag: int = 2,
         payment_lag: int = 0,
-    ) -> SwapConventions: ...
+    ) -> SwapConventions:
+        """Conventions from their parts (cal None: Saturday and Sunday weekends, no holidays)."""
     @staticmethod
     def preset(name: str) -> SwapConventions:
         """A market's overnight-index swaps: "USD SOFR", "EUR ESTR" or "GBP SONIA"."""
@@ -513,7 +514,8 @@ def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_
 @final
 class CurveDescription:
     """A YieldCurve as plain, picklable data; to_curve() gives the very same curve back."""
-    def __new__(cls, curve: YieldCurve) -> CurveDescription: ...
+    def __new__(cls, curve: YieldCurve) -> CurveDescription:
+        """The description of a flat or noded curve."""
     @property
     def kind(self) -> str:
         """"flat" or "noded"."""
