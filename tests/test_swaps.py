@@ -204,6 +204,27 @@ def test_term_swaps_on_a_separate_forecast_curve_against_quantlib(curve, ql_curv
     assert worst_npv < 1e-10 and worst_par < 1e-12
 
 
+@pytest.mark.parametrize("tenor, period", [("1Y", ql.Annual), ("6M", ql.Semiannual), ("3M", ql.Quarterly)])
+@pytest.mark.parametrize("stub, rule", [(S.FrontShort, ql.DateGeneration.Backward),
+                                        (S.BackShort, ql.DateGeneration.Forward)])
+def test_act_act_icma_fixed_legs_are_quantlibs(tenor, period, stub, rule):
+    """Each period against a regular one; a stub against the tenor before its end or after its start."""
+    rng = np.random.default_rng(4)
+    cal = qn.calendar("XECB")
+    conv = qn.SwapConventions(tenor, "ACT/ACT ICMA", "6M", "ACT/360", cal, stub_type=stub)
+    starts = np.busday_offset(np.datetime64("2025-03-20"), rng.integers(0, 300, 150), roll="following",
+                              busdaycal=cal.to_busdaycalendar())
+    ends = starts + rng.integers(60, 3650, 150)
+    flows = qn.swap_cashflows(conv, starts, ends, 0.05, PR.Payer)
+    same_days = ql_calendar(cal)
+    for k, (s, m) in enumerate(zip(starts, ends)):
+        ours = flows["year_fraction"][(flows["swap"] == k) & (flows["leg"] == "fixed")]
+        schedule = ql.Schedule(ql_date(s), ql_date(m), ql.Period(period), same_days, ql.ModifiedFollowing,
+                               ql.ModifiedFollowing, rule, False)
+        leg = ql.FixedRateLeg(schedule, ql.ActualActual(ql.ActualActual.ISMA), [1.0], [0.05])
+        assert list(ours) == [ql.as_fixed_rate_coupon(c).accrualPeriod() for c in leg]
+
+
 # ---------------------------------------------------------------- array behaviour
 
 

@@ -39,23 +39,85 @@ double leg_year_fraction(DayCount dc, std::int32_t start, std::int32_t end, std:
     return year_fraction(dc, start, end);
 }
 
-// Periods of one leg from its schedule `dates`. ACT/ACT ICMA measures each
-// period against a regular one: the period itself, or for the first and last
-// periods the tenor counted back from the first period's end and forward from
-// the last one's start, as QuantLib's fixed-rate legs do.
-void make_leg(const SwapConventions& c, const Tenor& tenor, DayCount dc, const std::vector<std::int32_t>& dates,
-              std::vector<SwapPeriod>& out) {
+// The regular date `k` tenors from `anchor` (k may be negative), before
+// adjustment, as make_schedule generates it: the day clamped to the month,
+// or the month's last day when the end-of-month rule holds for the anchor.
+std::int32_t grid_date(const Date& anchor, std::int64_t k, const Tenor& tenor, bool end_of_month) {
+    if (tenor.unit == TenorUnit::D || tenor.unit == TenorUnit::W) {
+        return Date::from_serial(anchor.serial() + k * (tenor.unit == TenorUnit::W ? 7 : 1) * tenor.count).serial();
+    }
+    const std::int64_t t = std::int64_t{anchor.year()} * 12 + (anchor.month() - 1) +
+                           k * (tenor.unit == TenorUnit::Y ? 12 : 1) * tenor.count;
+    if (t < 0 || t >= 65536 * 12) fail("Regular date of a schedule outside the range of dates");
+    const auto year = static_cast<std::uint16_t>(t / 12);
+    const auto month = static_cast<std::uint8_t>(t % 12 + 1);
+    const std::uint8_t length = days_in_month(year, month);
+    const bool month_ends = end_of_month && anchor.day() == days_in_month(anchor.year(), anchor.month());
+    return Date::from_ymd(year, month, month_ends ? length : std::min(anchor.day(), length)).serial();
+}
+
+// Whether the end of a schedule away from its anchor is regular, as
+// QuantLib's Schedule says: the regular date nearest it on the anchor's side
+// adjusts to the same day (they were merged), or is the end itself.
+bool regular_end(const BusinessDays& days, const Date& anchor, const Date& end, const Tenor& tenor, bool end_of_month,
+                 BusDayAdj adj) {
+    const int dir = end.serial() > anchor.serial() ? 1 : -1;
+    std::int64_t k;
+    if (tenor.unit == TenorUnit::D || tenor.unit == TenorUnit::W) {
+        const std::int64_t step = (tenor.unit == TenorUnit::W ? 7 : 1) * std::int64_t{tenor.count};
+        k = (std::int64_t{end.serial()} - anchor.serial()) / step;
+    } else {
+        const std::int64_t step = (tenor.unit == TenorUnit::Y ? 12 : 1) * std::int64_t{tenor.count};
+        k = ((std::int64_t{end.year()} * 12 + end.month()) - (std::int64_t{anchor.year()} * 12 + anchor.month())) / step;
+    }
+    std::int32_t g = grid_date(anchor, k, tenor, end_of_month);
+    if ((g - end.serial()) * dir > 0) g = grid_date(anchor, k - dir, tenor, end_of_month);  // not past the end
+    return g == end.serial() || days.adjust(g, adj) == days.adjust(end.serial(), adj);
+}
+
+// A date moved by whole tenors, the day clamped to the month, then adjusted.
+std::int32_t shifted(const BusinessDays& days, std::int32_t date, const Tenor& tenor, int sign, BusDayAdj adj) {
+    const std::int64_t n = sign * std::int64_t{tenor.count};
+    switch (tenor.unit) {
+        case TenorUnit::D:
+        case TenorUnit::W:
+            return days.adjust(Date::from_serial(date + (tenor.unit == TenorUnit::W ? 7 * n : n)).serial(), adj);
+        default:
+            return days.adjust(add_months(date, tenor.unit == TenorUnit::Y ? 12 * n : n), adj);
+    }
+}
+
+// Periods of one leg from its schedule `dates` (of the swap from `start` to
+// `maturity`, unadjusted). ACT/ACT ICMA measures each period against a
+// regular one, as QuantLib's fixed-rate legs do: the period itself, or for a
+// stub (a first or last period off the schedule's grid) the tenor before its
+// end or after its start (one period alone: before its end).
+void make_leg(const SwapConventions& c, const Tenor& tenor, DayCount dc, std::int32_t start, std::int32_t maturity,
+              const std::vector<std::int32_t>& dates, std::vector<SwapPeriod>& out) {
     const BusinessDays& days = c.cal.days();
     out.clear();
     const std::size_t n = dates.size();
     out.reserve(n - 1);
-    const Tenor back{static_cast<std::int16_t>(-tenor.count), tenor.unit};
+    bool first_regular = true, last_regular = true;
+    if (dc == DayCount::ActActIcma) {
+        const bool front = c.stub_type == StubType::FrontShort || c.stub_type == StubType::FrontLong;
+        const Date s = Date::from_serial(start), m = Date::from_serial(maturity);
+        if (front) {
+            first_regular = regular_end(days, m, s, tenor, c.end_of_month, c.bus_day_adj);
+        } else {
+            last_regular = regular_end(days, s, m, tenor, c.end_of_month, c.bus_day_adj);
+        }
+    }
     for (std::size_t i = 0; i + 1 < n; ++i) {
         const std::int32_t s = dates[i], e = dates[i + 1];
         std::int32_t rs = s, re = e;
         if (dc == DayCount::ActActIcma) {
-            if (i == 0) rs = advance_by(days, e, back, c.bus_day_adj, c.end_of_month);
-            if (i + 2 == n) re = advance_by(days, s, tenor, c.bus_day_adj, c.end_of_month);
+            // One period, irregular, is measured as a first one.
+            if (i == 0 && !(first_regular && (n > 2 || last_regular))) {
+                rs = shifted(days, e, tenor, -1, c.bus_day_adj);
+            } else if (i + 2 == n && !last_regular) {
+                re = shifted(days, s, tenor, 1, c.bus_day_adj);
+            }
         }
         out.push_back({s, e, days.advance(e, c.payment_lag), leg_year_fraction(dc, s, e, rs, re)});
     }
@@ -153,13 +215,13 @@ bool make_legs(const SwapConventions& conv, std::int32_t start, std::int32_t mat
                     Date::from_serial(maturity).to_string() + ")");
     }
     if (!schedule(conv, conv.fixed_tenor, start, maturity, legs.scratch)) return false;
-    make_leg(conv, conv.fixed_tenor, conv.fixed_day_count, legs.scratch, legs.fixed);
+    make_leg(conv, conv.fixed_tenor, conv.fixed_day_count, start, maturity, legs.scratch, legs.fixed);
     const bool same_tenor = conv.float_tenor.count == conv.fixed_tenor.count && conv.float_tenor.unit == conv.fixed_tenor.unit;
     if (!same_tenor && !schedule(conv, conv.float_tenor, start, maturity, legs.scratch)) return false;
     if (same_tenor && conv.float_day_count == conv.fixed_day_count) {
         legs.floating = legs.fixed;
     } else {
-        make_leg(conv, conv.float_tenor, conv.float_day_count, legs.scratch, legs.floating);
+        make_leg(conv, conv.float_tenor, conv.float_day_count, start, maturity, legs.scratch, legs.floating);
     }
     return true;
 }
