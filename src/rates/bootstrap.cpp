@@ -23,9 +23,6 @@ std::string lower_first(std::string s) {
 // Node factors outside (0, inf) cannot be reached: exp overflows past 709.
 constexpr double max_log = 709.0;
 constexpr int max_iterations = 100;
-}  // namespace
-long debug_iterations = 0;
-namespace {
 
 // An instrument's dates before they become points.
 struct RawTerms {
@@ -325,7 +322,6 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
         double neg = 0.0, pos = 0.0, last_finite = u, step_limit = 0.25;
         bool has_neg = false, has_pos = false, done = false;
         for (int it = 0; it < max_iterations && !done; ++it) {
-            ++debug_iterations;
             double slope, curvature;
             const double f = at(u, slope, curvature);
             if (!std::isfinite(f) || !std::isfinite(slope)) {

@@ -12,7 +12,6 @@
 #include "rates/bootstrap.hpp"
 #include "rates/swap.hpp"
 
-namespace quill { extern long debug_iterations; }
 namespace quill::np {
 namespace {
 
@@ -109,9 +108,6 @@ PyObject* boot_time(PyObject* conv, const Date& today, std::vector<std::string_v
     return Py_BuildValue("(dddd)", us(t0, t1), us(t1, t2), us(t2, t3), us(t3, t4));
 }
 
-long debug_its() { return quill::debug_iterations; }
-namespace {
-}
 PyObject* roundtrip(const YieldCurve& curve) { return py::to_py(CurveDescription::of(curve).curve()); }
 
 PyMethodDef defs[] = {
@@ -120,7 +116,6 @@ PyMethodDef defs[] = {
     py::function<"_h4_gradient(conv, curve, start, maturity, k)\n--\n\n", &gradient>(),
     py::function<"_h4_boot(conv, today, dep, sw, quotes, interp)\n--\n\n", &boot>(),
     py::function<"_h4_boot_time(conv, today, sw, quotes, reps, mode)\n--\n\n", &boot_time>(),
-    py::function<"_h4_its()\n--\n\n", &debug_its>(),
     py::function<"_h4_roundtrip(curve)\n--\n\n", &roundtrip>(),
     {nullptr, nullptr, 0, nullptr},
 };
