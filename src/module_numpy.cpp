@@ -63,6 +63,9 @@ bool add_business_calendars(PyObject* module);
 bool add_business_day_twins(PyObject* module);
 bool add_day_count_twins(PyObject* module);
 bool add_bond_twins(PyObject* module);
+bool add_swap_twins(PyObject* module);
+bool add_bootstrap(PyObject* module);
+bool add_curve_descriptions(PyObject* module);
 
 namespace {
 
@@ -283,7 +286,8 @@ bool initialise(PyObject* module) {
            add_interpolator_twins(module) && add_yield_curve_twins(module) &&
            add_black_scholes_dates_twins(module) &&
            add_implied_vol_twins(module) && add_schedule_twins(module) && add_business_calendars(module) &&
-           add_business_day_twins(module) && add_day_count_twins(module) && add_bond_twins(module);
+           add_business_day_twins(module) && add_day_count_twins(module) && add_bond_twins(module) &&
+           add_swap_twins(module) && add_bootstrap(module) && add_curve_descriptions(module);
 }
 
 }  // namespace

@@ -46,7 +46,12 @@ SAMPLES = {
 SAMPLES.update({"conv": qn.BondConventions(), "kind": "macaulay", "settle": DAYS + np.timedelta64(30, "D"),
                 "maturity": DAYS + np.timedelta64(3650, "D"), "coupon": np.linspace(0.0, 0.1, N),
                 "ytm": np.linspace(0.01, 0.08, N), "clean_price": np.linspace(90.0, 110.0, N)})
-RECEIVERS = {"curve", "dc", "interp", "cal", "t", "bus_day_adj", "holidays", "day_count", "conv", "kind"}
+# Swaps: their own conventions under the same parameter name, two-year swaps.
+FAMILY_SAMPLES = {"swap_": {"conv": qn.SwapConventions.preset("USD SOFR"), "maturity": DAYS + np.timedelta64(730, "D"),
+                            "fixed_rate": np.linspace(0.01, 0.05, N), "pay_rec": np.array([0, 1, 1, 0, 1, 0, 0]),
+                            "notional": np.linspace(1.0, 1e6, N), "forecast_curve": CURVE}}
+RECEIVERS = {"curve", "dc", "interp", "cal", "t", "bus_day_adj", "holidays", "day_count", "conv", "kind",
+             "forecast_curve"}
 # A value of the parameter refused by every twin taking it, at one element.
 BAD = {"pc_flag": 7, "serials": 2**40, "dates": np.datetime64("1800-01-01"), "start": np.datetime64("1800-01-01"),
        "end": np.datetime64("1800-01-01"), "eval_date": np.datetime64("1800-01-01"),
@@ -71,8 +76,14 @@ def params(name):
     return [p for p in names if p and p not in ("/", "**ufunc_kwargs", "$self")]
 
 
+def samples(name):
+    """The samples by parameter name, a family's own (the swaps' conv) first."""
+    own = next((v for prefix, v in FAMILY_SAMPLES.items() if name.startswith(prefix)), {})
+    return {**SAMPLES, **own}
+
+
 def inputs(name):
-    return [SAMPLES[p] for p in params(name)]
+    return [samples(name)[p] for p in params(name)]
 
 
 def first_array(name):
@@ -108,7 +119,7 @@ def assert_same(got, want):
 def test_the_list_of_twins_is_complete():
     assert len(TWINS) >= 56
     for name in TWINS:
-        assert all(p in SAMPLES for p in params(name)), (name, params(name))
+        assert all(p in samples(name) for p in params(name)), (name, params(name))
     assert {"get_df", "npv", "to_int", "add_tenor", "get_metrics_with_dates", "interpolate"} <= set(TWINS)
     assert type(qn.npv) is np.ufunc and type(qn.erf) is np.ufunc
 

@@ -485,6 +485,46 @@ ERRORS.update({
     "bond cash flows refused": lambda: qn.bond_cashflows(BOND, BOND_TERMS[1], BOND_TERMS[0], X),
 })
 
+# ---------------------------------------------------------------- swaps and curves from quotes
+
+SOFR = qn.SwapConventions.preset("USD SOFR")
+SWAP_TENORS = ["1M", "6M", "1Y", "2Y", "5Y", "10Y"]
+SWAP_QUOTES = np.array([0.043, 0.042, 0.04, 0.039, 0.038, 0.039])
+SWAP_ROWS = np.vstack([SWAP_QUOTES, SWAP_QUOTES + 1e-4, np.where(np.arange(6) == 3, -5.0, SWAP_QUOTES)])
+SOFR_CURVE = qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_QUOTES)
+SWAP_STARTS = np.datetime64("2025-03-18", "D") + np.arange(0, 320, 20)
+SWAP_ENDS = np.array(["1Y", "3Y", "7Y", "2030-03-18"] * 4, dtype=object)
+SWAP_BAD_ENDS = np.array(["1Y", "3Q"], dtype=object)
+DEPOSITS = (["1W"], [0.043])
+WATCHED += [SOFR, SWAP_TENORS, SWAP_QUOTES, SWAP_ROWS, SOFR_CURVE, SWAP_STARTS, SWAP_ENDS, SWAP_BAD_ENDS, DEPOSITS]
+
+SUCCESS.update({
+    "swap conventions": lambda: (qn.SwapConventions("6M", q.DayCounter.Act360, "3M", "30/360", XECB),
+                                 pickle.loads(pickle.dumps(SOFR)), repr(SOFR), hash(SOFR), SOFR.cal,
+                                 qn.SwapConventions.preset("EUR ESTR")),
+    "swaps over arrays": lambda: (qn.swap_npv(SOFR, SOFR_CURVE, SWAP_STARTS, SWAP_ENDS, 0.04, FLAG_INTS, 1e6),
+                                  qn.swap_par_rate(SOFR, SOFR_CURVE, SWAP_STARTS, "5Y", SOFR_CURVE),
+                                  qn.swap_annuity(SOFR, SOFR_CURVE, SWAP_STARTS[0], "10Y")),
+    "swap cash flows and deltas": lambda: (qn.swap_cashflows(SOFR, SWAP_STARTS[:3], "2Y", 0.04, 1, 1e6, SOFR_CURVE),
+                                           qn.swap_node_deltas(SOFR, SOFR_CURVE, SWAP_STARTS, SWAP_ENDS, 0.04, 0)),
+    "bootstrap": lambda: (qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_QUOTES, deposits=DEPOSITS,
+                                       jacobian=True),
+                          qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_ROWS, jacobian=True)),
+    "curve descriptions": lambda: (pickle.loads(pickle.dumps(qn.CurveDescription(SOFR_CURVE))).to_curve(),
+                                   repr(qn.CurveDescription(SOFR_CURVE)), qn.CurveDescription(SOFR_CURVE).node_dates),
+})
+
+ERRORS.update({
+    "swap conventions part": lambda: qn.SwapConventions(fixed_tenor="1B"),
+    "swap maturity tenor": lambda: qn.swap_npv(SOFR, SOFR_CURVE, SWAP_STARTS[:2], SWAP_BAD_ENDS, 0.04, 0),
+    "swap curve argument": lambda: qn.swap_par_rate(SOFR, SOFR, SWAP_STARTS, "1Y"),
+    "bootstrap with no curve": lambda: qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_ROWS[2]),
+    "bootstrap tenor order": lambda: qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS[::-1], SWAP_QUOTES),
+    "bootstrap quote count": lambda: qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_QUOTES[:4]),
+    "node deltas on a flat curve": lambda: qn.swap_node_deltas(SOFR, FLAT, SWAP_STARTS, "1Y", 0.04, 0),
+})
+
+
 @pytest.mark.parametrize("name", list(SUCCESS) + list(ERRORS))
 def test_repeated_calls_do_not_grow(name):
     with pyplot_installed(name):

@@ -40,6 +40,8 @@ public:
     DayCounter day_counter() const noexcept override { return dc_; }
     double df(const Date& date) const override;
 
+    double flat_rate() const noexcept { return flat_rate_; }
+
 private:
     Date curve_date_;
     double flat_rate_;

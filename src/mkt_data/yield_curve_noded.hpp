@@ -22,6 +22,12 @@ public:
     DayCounter day_counter() const noexcept override { return dc_; }
     double df(const Date& date) const override;
 
+    const std::vector<Date>& node_dates() const noexcept { return node_dates_; }
+    const std::vector<double>& discount_factors() const noexcept { return discount_factors_; }
+    // The nodes' year fractions from the curve date, as the interpolator holds them.
+    const std::vector<double>& node_year_fractions() const noexcept { return interpolator_.nodes_x(); }
+    InterpType interp_type() const noexcept { return interpolator_.interp_type(); }
+
 private:
     std::vector<Date> node_dates_;
     std::vector<double> discount_factors_;

@@ -14,6 +14,8 @@ struct YearMonthDay;
 struct Tenor;
 class Calendar;
 class BusinessCalendar;
+struct SwapConventions;
+struct CurveDescription;
 class Interpolator;
 class YieldCurve;
 struct BlackScholesMetrics;
@@ -74,7 +76,10 @@ struct Obj {
 QUILL_SCALAR_CLASSES(QUILL_CLASS)
 
 // The array module's own classes, created at its start-up. X(type, name).
-#define QUILL_ARRAY_CLASSES(X) X(quill::BusinessCalendar, "BusinessCalendar")
+#define QUILL_ARRAY_CLASSES(X)                      \
+    X(quill::BusinessCalendar, "BusinessCalendar") \
+    X(quill::SwapConventions, "SwapConventions")   \
+    X(quill::CurveDescription, "CurveDescription")
 
 QUILL_ARRAY_CLASSES(QUILL_CLASS)
 

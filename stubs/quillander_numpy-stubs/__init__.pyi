@@ -1,7 +1,7 @@
 # Type information for the quillander_numpy extension module: NumPy ufuncs
 # whose every element is the quillander scalar call's result.
 import datetime
-from typing import Any, Generic, Iterable, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, final, overload
+from typing import Any, Generic, Iterable, Literal, NamedTuple, Sequence, SupportsIndex, TypeAlias, TypeVar, final, overload
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -101,6 +101,14 @@ __all__ = [
     "bond_dv01",
     "bond_dirty_price_from_curve",
     "bond_zspread",
+    "SwapConventions",
+    "swap_npv",
+    "swap_par_rate",
+    "swap_annuity",
+    "swap_cashflows",
+    "swap_node_deltas",
+    "bootstrap",
+    "CurveDescription",
 ]
 
 _T = TypeVar("_T")
@@ -589,3 +597,160 @@ def bond_zspread(
     maturity: _Dates, coupon: ArrayLike, clean_price: ArrayLike, **ufunc_kwargs: Any,
 ) -> Any:
     """The spread over the curve's continuous zero rates giving the clean price; NaN where none exists."""
+
+# ---------------------------------------------------------------- swaps and curves from quotes
+
+# A swap's end: an unadjusted date, or a tenor from its start ("10Y").
+_Maturity: TypeAlias = _OneDate | str | Tenor
+_Maturities: TypeAlias = _Maturity | ArrayLike | Sequence[Any]
+_PayRec: TypeAlias = PayerReceiverFlag | int | np.integer[Any]
+
+@final
+class SwapConventions:
+    """How a market's swaps are made: legs' tenors and day counts, calendar, rolls, stub, lags."""
+    def __new__(
+        cls,
+        fixed_tenor: str | Tenor = "1Y",
+        fixed_day_count: str | DayCounter = "ACT/360",
+        float_tenor: str | Tenor = "1Y",
+        float_day_count: str | DayCounter = "ACT/360",
+        cal: _Calendar | None = None,
+        bus_day_adj: BusDayAdj = ...,
+        stub_type: StubType = ...,
+        end_of_month: bool = False,
+        spot_lag: int = 2,
+        payment_lag: int = 0,
+    ) -> SwapConventions:
+        """Conventions from their parts (cal None: Saturday and Sunday weekends, no holidays)."""
+    @staticmethod
+    def preset(name: str) -> SwapConventions:
+        """A market's overnight-index swaps: "USD SOFR", "EUR ESTR" or "GBP SONIA"."""
+    @property
+    def fixed_tenor(self) -> str:
+        """The fixed leg's coupon tenor, as text ("1Y")."""
+    @property
+    def fixed_day_count(self) -> str:
+        """The fixed leg's day count ("ACT/360")."""
+    @property
+    def float_tenor(self) -> str:
+        """The floating leg's coupon tenor, as text."""
+    @property
+    def float_day_count(self) -> str:
+        """The floating leg's day count (also the deposits')."""
+    @property
+    def cal(self) -> BusinessCalendar:
+        """The calendar of every schedule, payment and spot date."""
+    @property
+    def bus_day_adj(self) -> BusDayAdj:
+        """How schedule dates are moved to business days."""
+    @property
+    def stub_type(self) -> StubType:
+        """Where the odd period of a schedule goes."""
+    @property
+    def end_of_month(self) -> bool:
+        """Whether a month-end start keeps every date on a month end."""
+    @property
+    def spot_lag(self) -> int:
+        """Business days from the trade date to the start (spot) date."""
+    @property
+    def payment_lag(self) -> int:
+        """Business days from a period's end to its payment."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles the conventions (the calendar with them)."""
+
+@overload
+def swap_npv(conv: SwapConventions, curve: YieldCurve, start: _OneDate, maturity: _Maturity, fixed_rate: _Real,
+             pay_rec: _PayRec, notional: _Real = 1.0, forecast_curve: YieldCurve | None = None) -> np.float64:
+    """A swap's value on the curve date (a payer pays fixed); NaN where no value exists."""
+@overload
+def swap_npv(conv: SwapConventions, curve: YieldCurve, start: _Dates, maturity: _Maturities, fixed_rate: ArrayLike,
+             pay_rec: _PayRec | ArrayLike, notional: ArrayLike = 1.0, forecast_curve: YieldCurve | None = None) -> Any:
+    """Each swap's value on the curve date (a payer pays fixed); NaN where no value exists."""
+@overload
+def swap_par_rate(conv: SwapConventions, curve: YieldCurve, start: _OneDate, maturity: _Maturity,
+                  forecast_curve: YieldCurve | None = None) -> np.float64:
+    """The fixed rate that makes a swap worth nothing."""
+@overload
+def swap_par_rate(conv: SwapConventions, curve: YieldCurve, start: _Dates, maturity: _Maturities,
+                  forecast_curve: YieldCurve | None = None) -> Any:
+    """The fixed rate that makes each swap worth nothing."""
+@overload
+def swap_annuity(conv: SwapConventions, curve: YieldCurve, start: _OneDate, maturity: _Maturity) -> np.float64:
+    """A swap's fixed-leg annuity per unit notional."""
+@overload
+def swap_annuity(conv: SwapConventions, curve: YieldCurve, start: _Dates, maturity: _Maturities) -> Any:
+    """Each swap's fixed-leg annuity per unit notional."""
+def swap_cashflows(conv: SwapConventions, start: _Dates, maturity: _Maturities, fixed_rate: ArrayLike,
+                   pay_rec: _PayRec | ArrayLike, notional: ArrayLike = 1.0, curve: YieldCurve | None = None,
+                   forecast_curve: YieldCurve | None = None) -> dict[str, np.ndarray[Any, Any]]:
+    """Every coupon of the swaps as a dict of equal-length arrays (pandas.DataFrame takes it)."""
+def swap_node_deltas(conv: SwapConventions, curve: YieldCurve, start: _Dates, maturity: _Maturities,
+                     fixed_rate: ArrayLike, pay_rec: _PayRec | ArrayLike, notional: ArrayLike = 1.0) -> _Floats:
+    """Each swap's NPV derivatives by the curve's node discount factors (one more axis)."""
+
+# One curve from a row of quotes, or a list of curves (a failed scenario's ValueError in its place):
+# a list of numbers gives a curve, a list of lists a list, an array either by its dimensions.
+_Tenors: TypeAlias = Sequence[str | Tenor] | ArrayLike
+_Deposits: TypeAlias = tuple[Sequence[str | Tenor], ArrayLike] | None
+_Scenarios: TypeAlias = list[YieldCurve | ValueError]
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: Sequence[float],
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              jacobian: Literal[False] = False) -> YieldCurve:
+    """The noded curve pricing every quote back, a node at each instrument's last payment."""
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: Sequence[Sequence[float]],
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              jacobian: Literal[False] = False) -> _Scenarios:
+    """A curve for each row of quotes (scenarios), a failed row's ValueError in its place."""
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: ArrayLike,
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              jacobian: Literal[False] = False) -> Any:
+    """A curve for a row of quotes, or a list of curves for rows of them."""
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: Sequence[float],
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              *, jacobian: Literal[True]) -> tuple[YieldCurve, _Floats]:
+    """The curve and the Jacobian of its node discount factors by the quotes."""
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: Sequence[Sequence[float]],
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              *, jacobian: Literal[True]) -> tuple[_Scenarios, _Floats]:
+    """The scenarios' curves and their Jacobians, one a scenario."""
+@overload
+def bootstrap(conv: SwapConventions, curve_date: _OneDate, tenors: _Tenors, par_rates: ArrayLike,
+              deposits: _Deposits = None, day_counter: DayCounter = ..., interp_type: InterpType = ...,
+              *, jacobian: Literal[True]) -> tuple[Any, _Floats]:
+    """The curve(s) and the Jacobian(s) of the node discount factors by the quotes."""
+
+@final
+class CurveDescription:
+    """A YieldCurve as plain, picklable data; to_curve() gives the very same curve back."""
+    def __new__(cls, curve: YieldCurve) -> CurveDescription:
+        """The description of a flat or noded curve."""
+    @property
+    def kind(self) -> str:
+        """"flat" or "noded"."""
+    @property
+    def curve_date(self) -> np.datetime64:
+        """The curve's date."""
+    @property
+    def day_counter(self) -> DayCounter:
+        """The day counter the curve measures time with."""
+    @property
+    def flat_rate(self) -> float | None:
+        """A flat curve's continuously compounded rate; None for a noded curve."""
+    @property
+    def node_dates(self) -> _Days | None:
+        """A noded curve's node dates (the curve date first); None for a flat curve."""
+    @property
+    def discount_factors(self) -> _Floats | None:
+        """A noded curve's node discount factors; None for a flat curve."""
+    @property
+    def interp_type(self) -> InterpType | None:
+        """A noded curve's interpolation; None for a flat curve."""
+    def to_curve(self) -> YieldCurve:
+        """The YieldCurve described, bit for bit the same discount factors."""
+    def __reduce__(self) -> tuple[Any, ...]:
+        """Pickles the description's plain values."""
