@@ -77,8 +77,11 @@ def test_calendars_compare_by_their_days():
     a = qn.BondConventions(cal=np.busdaycalendar(holidays=holidays))
     b = qn.BondConventions(cal=np.busdaycalendar(holidays=holidays[::-1] + holidays))
     assert a == b and hash(a) == hash(b) and a != CONV
+    assert a == qn.BondConventions(cal=qn.BusinessCalendar(holidays=holidays))
     # Saturday and Sunday weekends without holidays, said three ways.
-    assert qn.BondConventions(cal=q.Calendar("QD_WEEK")) == qn.BondConventions(cal=np.busdaycalendar())
+    assert qn.BondConventions(cal=q.Calendar("QD_WEEK")) == qn.BondConventions(cal=np.busdaycalendar()) == \
+        qn.BondConventions(cal=qn.BusinessCalendar())
+    assert CONV.cal == qn.BusinessCalendar() and a.cal == qn.BusinessCalendar(holidays=holidays)
     back = pickle.loads(pickle.dumps(a))
     assert back == a
     assert qn.bond_accrued(back, D("2024-12-24"), D("2024-06-25"), D("2025-06-25"), 0.05) == \
@@ -102,7 +105,8 @@ def test_calendars_compare_by_their_days():
      "argument 'day_count': DayCounter.Thirty360 does not say which 30/360 convention; name it: \"30/360\" (US bond "
      "basis), \"30E/360\" or \"30E/360 ISDA\""),
     (dict(day_count=365), TypeError, "argument 'day_count': 'int' object is not a DayCounter or a day-count name"),
-    (dict(cal="QD_WEEK"), TypeError, "argument 'cal': 'str' object is not a Calendar or numpy.busdaycalendar"),
+    (dict(cal="QD_WEEK"), TypeError,
+     "argument 'cal': 'str' object is not a Calendar, BusinessCalendar or numpy.busdaycalendar"),
     (dict(bus_day_adj=1), TypeError, "argument 'bus_day_adj': 'int' object cannot be converted to 'BusDayAdj'"),
     (dict(pay_adj=S.FrontShort), TypeError,
      "argument 'pay_adj': 'StubType' object cannot be converted to 'BusDayAdj'"),
@@ -118,6 +122,24 @@ def test_calendars_compare_by_their_days():
 ])
 def test_conventions_refused_naming_the_argument(kwargs, exc, message):
     raises(exc, message, lambda: qn.BondConventions(**kwargs))
+
+
+@pytest.mark.parametrize("name, cal, tenor, eom, settlement_days, ex_coupon_days", [
+    ("US Treasury", "XSIF", "6M", True, 1, 0),
+    ("German Bund", "XECB", "1Y", False, 2, 0),
+    ("UK Gilt", "XLON", "6M", False, 1, 7),
+])
+def test_presets(name, cal, tenor, eom, settlement_days, ex_coupon_days):
+    c = qn.BondConventions.preset(name)
+    assert c == qn.BondConventions(tenor, "ACT/ACT ICMA", qn.calendar(cal), A.Unadjusted, A.Following, S.FrontShort,
+                                   eom, settlement_days, ex_coupon_days, 100.0)
+    assert c.cal is qn.calendar(cal) or c.cal == qn.calendar(cal)
+    assert pickle.loads(pickle.dumps(c)) == c
+
+
+def test_unknown_preset():
+    raises(ValueError, 'Unknown bond conventions (UST); use "US Treasury", "German Bund" or "UK Gilt"',
+           lambda: qn.BondConventions.preset("UST"))
 
 
 # ---------------------------------------------------------------- values

@@ -11,7 +11,7 @@ struct BusinessDayCount {
     std::int64_t value;
     explicit operator std::int64_t() const noexcept { return value; }
 };
-constexpr char count_what[] = "a count of business days";  // internal linkage: its address is a constant
+constexpr char count_what[] = "a count of business days";
 template <>
 struct Out<BusinessDayCount> : IntegerOfDate<BusinessDayCount, count_what> {};
 

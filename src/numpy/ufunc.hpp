@@ -167,12 +167,11 @@ struct Kernel {
     static constexpr int nops = nin + nout;
     static_assert(nargs == S.nparams, "the operand names and the function's parameters differ in number");
     static constexpr bool has_batch = Batch<F>::exists;
+    // Compared at run time: the address of an inline variable is no constant
+    // expression under the sanitizers.
     static std::string nat_message() {
-        if constexpr (Out<R>::nat_what == nullptr) {
-            return message::nat_refused("a result");
-        } else {
-            return message::nat_refused(Out<R>::nat_what);
-        }
+        const char* what = Out<R>::nat_what;
+        return message::nat_refused(what != nullptr ? what : "a result");
     }
     static constexpr bool has_block = Block<F>::exists;
 

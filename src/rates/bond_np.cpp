@@ -11,6 +11,7 @@
 
 #include "core/float_text.hpp"
 #include "datetime/business_calendar.hpp"
+#include "datetime/business_calendar_np.hpp"
 #include "datetime/calendar.hpp"
 #include "datetime/dates_np.hpp"
 #include "datetime/day_count.hpp"
@@ -181,52 +182,12 @@ struct Arg<np::DayCountName> {
     np::DayCountName get() const { return v; }
 };
 
-// None (weekends only), a quillander.Calendar or a numpy.busdaycalendar.
+// None (weekends only), or any calendar the other twins take.
 template <>
 struct Arg<np::CalendarChoice> {
     np::CalendarChoice v;
     static constexpr bool may_be_absent = true;
-    bool load(PyObject* o) {
-        if (o == Py_None) return true;
-        try {
-            if (Py_IS_TYPE(o, PyClass<Calendar>::type)) {
-                v.value = BusinessCalendar::from_rule(reinterpret_cast<Obj<Calendar>*>(o)->value.rule(), {});
-                return true;
-            }
-            Ref weekmask(PyObject_GetAttrString(o, "weekmask"));
-            Ref holidays(weekmask ? PyObject_GetAttrString(o, "holidays") : nullptr);
-            if (!weekmask || !holidays) {
-                PyErr_Clear();
-                PyErr_Format(PyExc_TypeError, "'%s' object is not a Calendar or numpy.busdaycalendar",
-                             Py_TYPE(o)->tp_name);
-                return false;
-            }
-            Ref mask(PyArray_FROMANY(weekmask.get(), NPY_BOOL, 1, 1, NPY_ARRAY_CARRAY));
-            PyArray_Descr* day_type = np::days_descr();
-            Py_XINCREF(day_type);  // stolen
-            Ref days(mask && day_type ? PyArray_FromAny(holidays.get(), day_type, 1, 1, NPY_ARRAY_CARRAY, nullptr) : nullptr);
-            if (!mask || !days || PyArray_SIZE(reinterpret_cast<PyArrayObject*>(mask.get())) != 7) {
-                PyErr_Clear();
-                PyErr_Format(PyExc_TypeError, "'%s' object is not a Calendar or numpy.busdaycalendar",
-                             Py_TYPE(o)->tp_name);
-                return false;
-            }
-            std::uint8_t bits = 0;
-            const auto* flags = static_cast<const npy_bool*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(mask.get())));
-            for (int w = 0; w < 7; ++w) {
-                if (flags[w]) bits = static_cast<std::uint8_t>(bits | (1u << w));
-            }
-            const auto* d = static_cast<const std::int64_t*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(days.get())));
-            std::vector<std::int32_t> serials;
-            for (npy_intp i = 0; i < PyArray_SIZE(reinterpret_cast<PyArrayObject*>(days.get())); ++i) {
-                if (d[i] != np::nat && np::valid_day(d[i])) serials.push_back(static_cast<std::int32_t>(d[i] + np::epoch_serial));
-            }
-            v.value = BusinessCalendar::from_holidays(bits, std::move(serials));
-            return true;
-        } catch (const Error& e) {
-            return np::refuse("cal", e.message());
-        }
-    }
+    bool load(PyObject* o) { return o == Py_None || np::load_calendar(o, v.value); }
     np::CalendarChoice get() const { return v; }
 };
 
@@ -311,6 +272,11 @@ BusDayAdj payment_adj_of(const BondConventions& c) { return c.payment_adj(); }
 StubType stub_of(const BondConventions& c) { return c.stub(); }
 bool end_of_month_of(const BondConventions& c) { return c.end_of_month(); }
 std::int32_t settlement_days_of(const BondConventions& c) { return c.settlement_days(); }
+// The business days, for qn.add_business_days(trade, conv.settlement_days, conv.cal):
+// made without one, Saturday and Sunday weekends.
+BusinessCalendar calendar_of(const BondConventions& c) {
+    return c.calendar() ? *c.calendar() : BusinessCalendar::from_holidays(0x1f, {});
+}
 std::int32_t ex_coupon_days_of(const BondConventions& c) { return c.ex_coupon_days(); }
 double face_of(const BondConventions& c) { return c.face(); }
 std::int32_t frequency_of(const BondConventions& c) { return c.frequency(); }
@@ -400,6 +366,39 @@ BondConventions restore(std::string_view tenor, std::string_view day_count, PyOb
     return BondConventions(parse_tenor(tenor), day_count_from_name(day_count), std::move(calendar),
                            variant<BusDayAdj>(accrual), variant<BusDayAdj>(payment), variant<StubType>(stub),
                            end_of_month, settlement_days, ex_coupon_days, face);
+}
+
+// ---------------------------------------------------------------- presets
+
+struct Preset {
+    const char* name;
+    const char* calendar;  // the holidays package's market
+    Tenor tenor;
+    bool end_of_month;
+    std::int32_t settlement_days, ex_coupon_days;
+};
+
+// Government bonds: ACT/ACT ICMA, accrual dates unadjusted, payments on the
+// following business day, short front stubs, quoted per 100.
+const Preset presets[] = {
+    {"US Treasury", "XSIF", Tenor{6, TenorUnit::M}, true, 1, 0},
+    {"German Bund", "XECB", Tenor{1, TenorUnit::Y}, false, 2, 0},
+    {"UK Gilt", "XLON", Tenor{6, TenorUnit::M}, false, 1, 7},
+};
+
+BondConventions preset(std::string_view name) {
+    for (const Preset& p : presets) {
+        if (name != p.name) continue;
+        Ref module(PyImport_ImportModule("quillander_numpy"));
+        Ref cal(module ? PyObject_CallMethod(module.get(), "calendar", "s", p.calendar) : nullptr);
+        std::optional<BusinessCalendar> days;
+        if (!cal || !load_calendar(cal.get(), days)) throw py::PythonError{};
+        return BondConventions(p.tenor, DayCount::ActActIcma, std::move(days), BusDayAdj::Unadjusted,
+                               BusDayAdj::Following, StubType::FrontShort, p.end_of_month, p.settlement_days,
+                               p.ex_coupon_days, 100.0);
+    }
+    throw Error("Unknown bond conventions (" + std::string(name) +
+                "); use \"US Treasury\", \"German Bund\" or \"UK Gilt\"");
 }
 
 // ---------------------------------------------------------------- analytics
@@ -578,6 +577,7 @@ PyTypeObject* PyClass<BondConventions>::create() {
     static PyGetSetDef attributes[] = {
         {"tenor", &getter<BondConventions, &tenor_of>, nullptr, nullptr, nullptr},
         {"day_count", &getter<BondConventions, &day_count_of>, nullptr, nullptr, nullptr},
+        {"cal", &getter<BondConventions, &np::calendar_of>, nullptr, nullptr, nullptr},
         {"bus_day_adj", &getter<BondConventions, &accrual_adj_of>, nullptr, nullptr, nullptr},
         {"pay_adj", &getter<BondConventions, &payment_adj_of>, nullptr, nullptr, nullptr},
         {"stub_type", &getter<BondConventions, &stub_of>, nullptr, nullptr, nullptr},
@@ -589,6 +589,12 @@ PyTypeObject* PyClass<BondConventions>::create() {
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     static PyMethodDef methods[] = {
+        static_method<"BondConventions",
+                      "preset(name)\n--\n\n"
+                      "The conventions of a market's government bonds: \"US Treasury\", \"German Bund\"\n"
+                      "or \"UK Gilt\" (see the user guide for each one's calendar, settlement lag and\n"
+                      "ex-coupon period).",
+                      &np::preset>(),
         method<"BondConventions", "__reduce__($self)\n--\n\n", &np::reduce>(),
         {nullptr, nullptr, 0, nullptr},
     };

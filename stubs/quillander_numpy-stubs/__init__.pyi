@@ -12,6 +12,8 @@ from quillander import (
     Date,
     DayCounter,
     Interpolator,
+    InterpType,
+    PayerReceiverFlag,
     PutCallFlag,
     StubType,
     Tenor,
@@ -491,7 +493,7 @@ class BondConventions:
         cls,
         tenor: str | Tenor = "6M",
         day_count: str | DayCounter = "ACT/ACT ICMA",
-        cal: Calendar | np.busdaycalendar | None = None,
+        cal: Calendar | BusinessCalendar | np.busdaycalendar | None = None,
         bus_day_adj: BusDayAdj = ...,
         pay_adj: BusDayAdj = ...,
         stub_type: StubType = ...,
@@ -501,12 +503,18 @@ class BondConventions:
         face: float = 100.0,
     ) -> BondConventions:
         """Conventions from their parts; ValueError naming the part that is wrong."""
+    @staticmethod
+    def preset(name: str) -> BondConventions:
+        """A market's government bonds: "US Treasury", "German Bund" or "UK Gilt"."""
     @property
     def tenor(self) -> str:
         """The coupon period, as text ("6M")."""
     @property
     def day_count(self) -> str:
         """The accrual day count's name ("ACT/ACT ICMA")."""
+    @property
+    def cal(self) -> BusinessCalendar:
+        """The business days (Saturday and Sunday weekends when made without a calendar)."""
     @property
     def bus_day_adj(self) -> BusDayAdj:
         """How accrual dates move onto business days."""
