@@ -138,7 +138,7 @@ def bonds(curve: q.YieldCurve) -> pd.DataFrame:
     section("Fixed-rate bonds over arrays")
     # A Treasury note: semi-annual ACT/ACT ICMA, paid the business day after a
     # weekend coupon date, month ends kept; T+1.
-    ust = qn.BondConventions(end_of_month=True, settlement_days=1)
+    ust = qn.BondConventions.preset("US Treasury")
     settle, issued, maturity = np.datetime64("2025-02-18"), np.datetime64("2024-11-15"), np.datetime64("2034-11-15")
     price = 98 + 16 / 32
     ytm = qn.bond_ytm(ust, settle, issued, maturity, 0.0425, price)

@@ -157,6 +157,17 @@ std::int64_t Lane<Tenor>::prepare(const Operand& op, Prepared& out, std::string_
     });
 }
 
+Tenor load_tenor(PyObject* o) {
+    if (Py_IS_TYPE(o, py::PyClass<Tenor>::type)) return reinterpret_cast<py::Obj<Tenor>*>(o)->value;
+    if (!PyUnicode_Check(o)) {
+        py::cannot_convert(o, "Tenor");
+        throw py::PythonError{};
+    }
+    std::string_view text;
+    if (!py::load_text(o, text)) throw py::PythonError{};
+    return parse_tenor(text);
+}
+
 bool Lane<Tenor>::check(PyObject* o, std::string_view name) {
     if (Py_IS_TYPE(o, py::PyClass<Tenor>::type)) return true;
     std::string_view text;

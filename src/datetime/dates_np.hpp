@@ -261,6 +261,12 @@ void for_chunks(npy_intp n, std::int64_t grain, Body&& body) {
     Py_END_ALLOW_THREADS
 }
 
+// A tenor given as a quillander.Tenor or as text ("6M"), for the conventions'
+// parts. Text that is no tenor is a library error; anything else sets
+// TypeError "'<type>' object cannot be converted to 'Tenor'" and throws
+// py::PythonError.
+Tenor load_tenor(PyObject* o);
+
 }  // namespace quill::np
 
 namespace quill::py {

@@ -3,12 +3,34 @@
 #include <limits>
 #include <string>
 
-#include "datetime/day_count.hpp"
+#include "datetime/day_count_np.hpp"
 #include "datetime/day_counter.hpp"
 #include "datetime/dates_np.hpp"
 #include "numpy/wrapper.hpp"
 
 namespace quill::np {
+
+DayCount load_day_count(PyObject* o) {
+    if (Py_IS_TYPE(o, py::PyClass<DayCounter>::type)) {
+        switch (reinterpret_cast<py::Obj<DayCounter>*>(o)->value) {
+            case DayCounter::Act365:
+                return DayCount::Act365F;
+            case DayCounter::Act360:
+                return DayCount::Act360;
+            case DayCounter::Thirty360:
+                break;
+        }
+        throw Error("DayCounter.Thirty360 does not say which 30/360 convention; name it: \"30/360\" (US bond basis), "
+                    "\"30E/360\" or \"30E/360 ISDA\"");
+    }
+    if (!PyUnicode_Check(o)) {
+        PyErr_Format(PyExc_TypeError, "'%s' object is not a DayCounter or a day-count name", Py_TYPE(o)->tp_name);
+        throw py::PythonError{};
+    }
+    std::string_view name;
+    if (!py::load_text(o, name)) throw py::PythonError{};
+    return day_count_from_name(name);
+}
 
 // A day count year_fraction takes: a name or a quillander.DayCounter that
 // says its convention; ACT/ACT ICMA, which needs a reference period, and
@@ -25,25 +47,7 @@ struct Maturity {
 namespace {
 
 FractionDayCount day_count_of(PyObject* o) {
-    if (Py_IS_TYPE(o, py::PyClass<DayCounter>::type)) {
-        switch (reinterpret_cast<py::Obj<DayCounter>*>(o)->value) {
-            case DayCounter::Act365:
-                return {DayCount::Act365F};
-            case DayCounter::Act360:
-                return {DayCount::Act360};
-            case DayCounter::Thirty360:
-                break;
-        }
-        throw Error("DayCounter.Thirty360 does not say which 30/360 convention; name it: \"30/360\" (US bond basis), "
-                    "\"30E/360\" or \"30E/360 ISDA\"");
-    }
-    if (!PyUnicode_Check(o)) {
-        PyErr_Format(PyExc_TypeError, "'%s' object is not a DayCounter or a day-count name", Py_TYPE(o)->tp_name);
-        throw py::PythonError{};
-    }
-    std::string_view name;
-    if (!py::load_text(o, name)) throw py::PythonError{};
-    const DayCount dc = day_count_from_name(name);
+    const DayCount dc = load_day_count(o);
     if (dc == DayCount::ActActIcma) year_fraction_needs_period(dc);
     return {dc};
 }

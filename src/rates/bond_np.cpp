@@ -12,6 +12,7 @@
 #include "core/float_text.hpp"
 #include "datetime/business_calendar.hpp"
 #include "datetime/business_calendar_np.hpp"
+#include "datetime/day_count_np.hpp"
 #include "datetime/calendar.hpp"
 #include "datetime/dates_np.hpp"
 #include "datetime/day_count.hpp"
@@ -127,18 +128,11 @@ struct Arg<np::CouponTenor> {
     np::CouponTenor v;
     bool load(PyObject* o) {
         try {
-            if (Py_IS_TYPE(o, PyClass<Tenor>::type)) {
-                v.value = reinterpret_cast<Obj<Tenor>*>(o)->value;
-            } else if (PyUnicode_Check(o)) {
-                std::string_view text;
-                if (!load_text(o, text)) return false;
-                v.value = parse_tenor(text);
-            } else {
-                cannot_convert(o, "Tenor");
-                return false;
-            }
+            v.value = np::load_tenor(o);
             coupon_months(v.value);
             return true;
+        } catch (const PythonError&) {
+            return false;
         } catch (const Error& e) {
             return np::refuse("tenor", e.message());
         }
@@ -153,28 +147,10 @@ struct Arg<np::DayCountName> {
     np::DayCountName v;
     bool load(PyObject* o) {
         try {
-            if (Py_IS_TYPE(o, PyClass<DayCounter>::type)) {
-                switch (reinterpret_cast<Obj<DayCounter>*>(o)->value) {
-                    case DayCounter::Act365:
-                        v.value = DayCount::Act365F;
-                        return true;
-                    case DayCounter::Act360:
-                        v.value = DayCount::Act360;
-                        return true;
-                    case DayCounter::Thirty360:
-                        break;
-                }
-                throw Error("DayCounter.Thirty360 does not say which 30/360 convention; name it: \"30/360\" (US "
-                            "bond basis), \"30E/360\" or \"30E/360 ISDA\"");
-            }
-            if (!PyUnicode_Check(o)) {
-                PyErr_Format(PyExc_TypeError, "'%s' object is not a DayCounter or a day-count name", Py_TYPE(o)->tp_name);
-                return false;
-            }
-            std::string_view name;
-            if (!load_text(o, name)) return false;
-            v.value = day_count_from_name(name);
+            v.value = np::load_day_count(o);
             return true;
+        } catch (const PythonError&) {
+            return false;
         } catch (const Error& e) {
             return np::refuse("day_count", e.message());
         }

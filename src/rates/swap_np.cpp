@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "datetime/business_calendar_np.hpp"
+#include "datetime/day_count_np.hpp"
 #include "datetime/day_counter.hpp"
 #include "mkt_data/yield_curve.hpp"
 #include "numpy/twins.hpp"
@@ -77,29 +78,10 @@ struct Arg<np::DayCountArg> {
     np::DayCountArg v;
     bool load(PyObject* o) {
         try {
-            if (Py_IS_TYPE(o, PyClass<DayCounter>::type)) {
-                switch (reinterpret_cast<Obj<DayCounter>*>(o)->value) {
-                    case DayCounter::Act365:
-                        v.value = DayCount::Act365F;
-                        return true;
-                    case DayCounter::Act360:
-                        v.value = DayCount::Act360;
-                        return true;
-                    case DayCounter::Thirty360:
-                        break;
-                }
-                throw Error("DayCounter.Thirty360 does not say which 30/360 convention; name it: \"30/360\" (US "
-                            "bond basis), \"30E/360\" or \"30E/360 ISDA\"");
-            }
-            if (!PyUnicode_Check(o)) {
-                PyErr_Format(PyExc_TypeError, "'%s' object is not a DayCounter or a day-count name",
-                             Py_TYPE(o)->tp_name);
-                return false;
-            }
-            std::string_view name;
-            if (!load_text(o, name)) return false;
-            v.value = day_count_from_name(name);
+            v.value = np::load_day_count(o);
             return true;
+        } catch (const PythonError&) {
+            return false;
         } catch (const Error& e) {
             raise_error(e.message());
             return false;
@@ -112,19 +94,15 @@ template <>
 struct Arg<np::TenorArg> {
     np::TenorArg v;
     bool load(PyObject* o) {
-        if (Py_IS_TYPE(o, PyClass<Tenor>::type)) {
-            v.value = reinterpret_cast<Obj<Tenor>*>(o)->value;
-            return true;
-        }
-        std::string_view text;
-        if (!load_text(o, text)) return false;
         try {
-            v.value = parse_tenor(text);
+            v.value = np::load_tenor(o);
+            return true;
+        } catch (const PythonError&) {
+            return false;
         } catch (const Error& e) {
             raise_error(e.message());
             return false;
         }
-        return true;
     }
     np::TenorArg get() const { return v; }
 };
