@@ -304,7 +304,7 @@ std::vector<std::int32_t> serials_of(PyObject* bytes) {
         throw Error("BondConventions state: calendar days must be bytes of 32-bit serials");
     }
     std::vector<std::int32_t> v(static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)) / sizeof(std::int32_t));
-    std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(std::int32_t));
+    if (!v.empty()) std::memcpy(v.data(), PyBytes_AS_STRING(bytes), v.size() * sizeof(std::int32_t));  // no null source
     return v;
 }
 
@@ -457,14 +457,14 @@ PyObject* column(const std::vector<std::int64_t>& v, int type) {
     const npy_intp n = static_cast<npy_intp>(v.size());
     PyArrayObject* a = type == NPY_DATETIME ? new_days({n}) : new_array({n}, NPY_INT64);
     if (a == nullptr) return nullptr;
-    std::memcpy(PyArray_DATA(a), v.data(), v.size() * sizeof(std::int64_t));
+    if (n > 0) std::memcpy(PyArray_DATA(a), v.data(), v.size() * sizeof(std::int64_t));  // no rows: no source
     return reinterpret_cast<PyObject*>(a);
 }
 
 PyObject* column(const std::vector<double>& v) {
     PyArrayObject* a = new_array({static_cast<npy_intp>(v.size())}, NPY_DOUBLE);
     if (a == nullptr) return nullptr;
-    std::memcpy(PyArray_DATA(a), v.data(), v.size() * sizeof(double));
+    if (!v.empty()) std::memcpy(PyArray_DATA(a), v.data(), v.size() * sizeof(double));
     return reinterpret_cast<PyObject*>(a);
 }
 
