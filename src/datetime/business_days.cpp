@@ -117,56 +117,6 @@ BusinessDays::BusinessDays(const CalendarRule& rule, const std::vector<std::int3
 
 // ---------------------------------------------------------------- searches
 
-std::int64_t BusinessDays::next(std::int64_t s) const noexcept {
-    if (s < first_) {
-        if (mask_ != 0) {
-            const std::int64_t t = s + ahead_[weekday(s)];
-            if (t < first_ || span_ == 0) return t;
-        }
-        if (span_ == 0) return none;
-        s = first_;
-    }
-    const auto offset = static_cast<std::uint64_t>(s - first_);
-    if (offset < span_) {
-        std::size_t w = static_cast<std::size_t>(offset >> 6);
-        std::uint64_t word = bits_[w] & (~std::uint64_t{0} << (offset & 63));
-        for (;;) {
-            if (word != 0) return first_ + static_cast<std::int64_t>(w << 6) + std::countr_zero(word);
-            if (++w == bits_.size()) break;
-            word = bits_[w];
-        }
-        s = first_ + static_cast<std::int64_t>(span_);
-    }
-    if (mask_ == 0) return none;
-    return s + ahead_[weekday(s)];
-}
-
-std::int64_t BusinessDays::previous(std::int64_t s) const noexcept {
-    const std::int64_t end = first_ + static_cast<std::int64_t>(span_);  // one past the bitmap
-    if (s >= end) {
-        if (mask_ != 0) {
-            const std::int64_t t = s - back_[weekday(s)];
-            if (t >= end || span_ == 0) return t;
-        }
-        if (span_ == 0) return -none;
-        s = end - 1;
-    }
-    if (s >= first_) {
-        const auto offset = static_cast<std::uint64_t>(s - first_);
-        std::size_t w = static_cast<std::size_t>(offset >> 6);
-        const unsigned top = static_cast<unsigned>(offset & 63);
-        std::uint64_t word = bits_[w] & (top == 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << top) - 1);
-        for (;;) {
-            if (word != 0) return first_ + static_cast<std::int64_t>(w << 6) + 63 - std::countl_zero(word);
-            if (w == 0) break;
-            word = bits_[--w];
-        }
-        s = first_ - 1;
-    }
-    if (mask_ == 0) return -none;
-    return s - back_[weekday(s)];
-}
-
 std::int64_t BusinessDays::week_count(std::int64_t a, std::int64_t b) const noexcept {
     const std::int64_t n = b - a;
     const unsigned doubled = mask_ | (static_cast<unsigned>(mask_) << 7);
@@ -338,6 +288,36 @@ std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* 
     const std::int64_t hi = has_range() ? last_covered_ : Date::max_serial;
     // Bounds on the day numbers themselves: no sum with `offset` can overflow.
     const std::int64_t lo_day = lo - offset, hi_day = hi - offset;
+    if (span_ == 0 && mask_ != 0) {
+        // No day differs from its weekday's rule: the week's tables alone.
+        std::uint8_t ahead[7], back[7];
+        std::copy(ahead_, ahead_ + 7, ahead);
+        std::copy(back_, back_ + 7, back);
+        for (std::int64_t i = 0; i < n; ++i) {
+            const std::int64_t d = in[i];
+            if (d == skip) {
+                out[i] = d;
+                continue;
+            }
+            if (d < lo_day || d > hi_day) return i;
+            const std::int64_t serial = d + offset;
+            const unsigned w = weekday(serial);
+            std::int64_t s;
+            if constexpr (R == BusDayAdj::Unadjusted) {
+                s = serial;
+            } else if constexpr (R == BusDayAdj::Following) {
+                s = serial + ahead[w];
+            } else if constexpr (R == BusDayAdj::Preceding) {
+                s = serial - back[w];
+            } else {
+                s = serial + ahead[w];
+                if (s - serial > days_to_month_end(serial)) s = serial - back[w];
+            }
+            if (s < lo || s > hi) return i;
+            out[i] = s - offset;
+        }
+        return n;
+    }
     for (std::int64_t i = 0; i < n; ++i) {
         const std::int64_t d = in[i];
         if (d == skip) {

@@ -15,6 +15,7 @@
 // weekend mask; a calendar without business days answers at once.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -135,5 +136,56 @@ private:
     std::vector<std::int64_t> ranks_;   // business days of the bitmap before each word; one past the end
     std::int32_t first_covered_ = 1, last_covered_ = 0;
 };
+
+// In the header, so that the block loops inline them.
+inline std::int64_t BusinessDays::next(std::int64_t s) const noexcept {
+    if (s < first_) {
+        if (mask_ != 0) {
+            const std::int64_t t = s + ahead_[weekday(s)];
+            if (t < first_ || span_ == 0) return t;
+        }
+        if (span_ == 0) return none;
+        s = first_;
+    }
+    const auto offset = static_cast<std::uint64_t>(s - first_);
+    if (offset < span_) {
+        std::size_t w = static_cast<std::size_t>(offset >> 6);
+        std::uint64_t word = bits_[w] & (~std::uint64_t{0} << (offset & 63));
+        for (;;) {
+            if (word != 0) return first_ + static_cast<std::int64_t>(w << 6) + std::countr_zero(word);
+            if (++w == bits_.size()) break;
+            word = bits_[w];
+        }
+        s = first_ + static_cast<std::int64_t>(span_);
+    }
+    if (mask_ == 0) return none;
+    return s + ahead_[weekday(s)];
+}
+
+inline std::int64_t BusinessDays::previous(std::int64_t s) const noexcept {
+    const std::int64_t end = first_ + static_cast<std::int64_t>(span_);  // one past the bitmap
+    if (s >= end) {
+        if (mask_ != 0) {
+            const std::int64_t t = s - back_[weekday(s)];
+            if (t >= end || span_ == 0) return t;
+        }
+        if (span_ == 0) return -none;
+        s = end - 1;
+    }
+    if (s >= first_) {
+        const auto offset = static_cast<std::uint64_t>(s - first_);
+        std::size_t w = static_cast<std::size_t>(offset >> 6);
+        const unsigned top = static_cast<unsigned>(offset & 63);
+        std::uint64_t word = bits_[w] & (top == 63 ? ~std::uint64_t{0} : (std::uint64_t{2} << top) - 1);
+        for (;;) {
+            if (word != 0) return first_ + static_cast<std::int64_t>(w << 6) + 63 - std::countl_zero(word);
+            if (w == 0) break;
+            word = bits_[--w];
+        }
+        s = first_ - 1;
+    }
+    if (mask_ == 0) return -none;
+    return s - back_[weekday(s)];
+}
 
 }  // namespace quill

@@ -1,6 +1,7 @@
 #include "datetime/schedule.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 
 #include "core/errors.hpp"
@@ -45,6 +46,21 @@ void regular_dates(const Date& anchor, int dir, const Date& limit, const Tenor& 
     }
 }
 
+// Every date adjusted in the calendar's block loop (in place); from a date
+// the loop refuses on, each alone, which raises that date's error.
+std::vector<std::int32_t> adjusted_all(const std::vector<std::int32_t>& dates, const BusinessDays& days,
+                                       BusDayAdj adj) {
+    const std::size_t n = dates.size();
+    std::vector<std::int64_t> work(dates.begin(), dates.end());
+    const std::int64_t done = days.adjust_days(work.data(), work.data(), static_cast<std::int64_t>(n), 0,
+                                               std::numeric_limits<std::int64_t>::min(), adj);
+    std::vector<std::int32_t> result(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        result[i] = static_cast<std::int64_t>(i) < done ? static_cast<std::int32_t>(work[i]) : days.adjust(dates[i], adj);
+    }
+    return result;
+}
+
 }  // namespace
 
 std::vector<std::int32_t> make_schedule(const Date& start, const Date& end, const Tenor& tenor,
@@ -61,10 +77,14 @@ std::vector<std::int32_t> make_schedule(const Date& start, const Date& end, cons
     if (static_cast<int>(adj) > static_cast<int>(BusDayAdj::ModFollowing)) {
         throw Error("Unknown business-day adjustment (" + std::to_string(static_cast<int>(adj)) + ")");
     }
+    // The dates in the order met stepping out from the anchor: from the end
+    // for front stubs, from the start otherwise.
     std::vector<std::int32_t> dates;
+    bool backward = false;
     switch (stub) {
         case StubType::FrontShort:
         case StubType::FrontLong: {
+            backward = true;
             dates.push_back(end.serial());
             regular_dates(end, -1, start, tenor, end_of_month, dates);
             if (dates.back() != start.serial()) {
@@ -72,7 +92,6 @@ std::vector<std::int32_t> make_schedule(const Date& start, const Date& end, cons
                 if (stub == StubType::FrontLong && dates.size() >= 2) dates.pop_back();
                 dates.push_back(start.serial());
             }
-            std::reverse(dates.begin(), dates.end());
             break;
         }
         case StubType::BackShort:
@@ -97,35 +116,36 @@ std::vector<std::int32_t> make_schedule(const Date& start, const Date& end, cons
     // Dates that adjust to the same day are kept once: the one met first
     // stepping out from the anchor stays (a date's place decides whether the
     // end-of-month rule moves it).
-    const bool backward = stub == StubType::FrontShort || stub == StubType::FrontLong;
-    if (backward) std::reverse(dates.begin(), dates.end());
-    std::vector<std::int32_t> kept;
-    kept.reserve(dates.size());
-    std::int32_t last_adjusted = 0;
-    for (const std::int32_t d : dates) {
-        const std::int32_t a = days.adjust(d, adj);
-        if (!kept.empty() && a == last_adjusted) continue;
-        kept.push_back(d);
-        last_adjusted = a;
+    std::vector<std::int32_t> adjusted = adjusted_all(dates, days, adj);
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+        if (m > 0 && adjusted[i] == adjusted[m - 1]) continue;
+        dates[m] = dates[i];
+        adjusted[m] = adjusted[i];
+        ++m;
     }
-    if (backward) std::reverse(kept.begin(), kept.end());
-    dates.swap(kept);
+    dates.resize(m);
+    adjusted.resize(m);
+    if (backward) {
+        std::reverse(dates.begin(), dates.end());
+        std::reverse(adjusted.begin(), adjusted.end());
+    }
     // The market's end-of-month rule: an anchor with no business day after it
-    // in its month makes every date between the ends its month's last day.
+    // in its month makes every date between the ends its month's last day
+    // (adjusted again); otherwise the adjusted dates above stand.
     const bool months = tenor.unit == TenorUnit::M || tenor.unit == TenorUnit::Y;
-    if (end_of_month && months && dates.size() > 2 && days.is_month_end(backward ? end.serial() : start.serial())) {
-        for (std::size_t i = 1; i + 1 < dates.size(); ++i) {
+    if (end_of_month && months && m > 2 && days.is_month_end(backward ? end.serial() : start.serial())) {
+        for (std::size_t i = 1; i + 1 < m; ++i) {
             const Date d = Date::from_serial(dates[i]);
-            dates[i] = Date::from_ymd(d.year(), d.month(), days_in_month(d.year(), d.month())).serial();
+            adjusted[i] = days.adjust(Date::from_ymd(d.year(), d.month(), days_in_month(d.year(), d.month())).serial(), adj);
         }
     }
-    for (std::int32_t& d : dates) d = days.adjust(d, adj);
     // A date next to an end that the month's end moved onto or past it goes.
-    const std::size_t n = dates.size();
-    if (n > 2 && dates[n - 2] >= dates[n - 1]) dates.erase(dates.end() - 2);
-    if (dates.size() > 2 && dates[1] <= dates[0]) dates.erase(dates.begin() + 1);
-    dates.erase(std::unique(dates.begin(), dates.end()), dates.end());
-    return dates;
+    const std::size_t n = adjusted.size();
+    if (n > 2 && adjusted[n - 2] >= adjusted[n - 1]) adjusted.erase(adjusted.end() - 2);
+    if (adjusted.size() > 2 && adjusted[1] <= adjusted[0]) adjusted.erase(adjusted.begin() + 1);
+    adjusted.erase(std::unique(adjusted.begin(), adjusted.end()), adjusted.end());
+    return adjusted;
 }
 
 }  // namespace quill
