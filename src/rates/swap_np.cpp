@@ -39,19 +39,8 @@ bool object_maturity(PyObject* o, std::int64_t& code) {
 }
 
 bool Lane<Maturity>::check(PyObject* o, std::string_view name) {
-    if (!PyUnicode_Check(o)) return true;
-    std::string_view text;
-    if (!py::load_text(o, text)) {
-        py::argument_error(name);
-        return false;
-    }
-    try {
-        (void)parse_tenor(text);
-    } catch (const Error& e) {
-        py::raise_error(e.message());
-        return false;
-    }
-    return true;
+    // Dates are judged by the loop; text as a tenor's is.
+    return !PyUnicode_Check(o) || Lane<Tenor>::check(o, name);
 }
 
 namespace {
@@ -73,12 +62,13 @@ struct TenorArg {
 
 namespace quill::py {
 
-template <>
-struct Arg<np::DayCountArg> {
-    np::DayCountArg v;
+// A conventions part converted by `Load`: the library's error is the part's ValueError.
+template <class A, auto Load>
+struct PartArg {
+    A v;
     bool load(PyObject* o) {
         try {
-            v.value = np::load_day_count(o);
+            v.value = Load(o);
             return true;
         } catch (const PythonError&) {
             return false;
@@ -87,25 +77,13 @@ struct Arg<np::DayCountArg> {
             return false;
         }
     }
-    np::DayCountArg get() const { return v; }
+    A get() const { return v; }
 };
 
 template <>
-struct Arg<np::TenorArg> {
-    np::TenorArg v;
-    bool load(PyObject* o) {
-        try {
-            v.value = np::load_tenor(o);
-            return true;
-        } catch (const PythonError&) {
-            return false;
-        } catch (const Error& e) {
-            raise_error(e.message());
-            return false;
-        }
-    }
-    np::TenorArg get() const { return v; }
-};
+struct Arg<np::DayCountArg> : PartArg<np::DayCountArg, &np::load_day_count> {};
+template <>
+struct Arg<np::TenorArg> : PartArg<np::TenorArg, &np::load_tenor> {};
 
 // ---------------------------------------------------------------- the class
 
