@@ -102,6 +102,18 @@ def test_curves_price_their_quotes_back(interp, day_counter):
     assert np.max(np.abs(implied - deposits[1])) < 1e-12
 
 
+# Steep, inverted and deeply negative curves: long first Newton steps on the
+# long segments, before the short ones the series takes.
+@pytest.mark.parametrize("interp", [q.InterpType.Geometric, q.InterpType.Linear])
+@pytest.mark.parametrize("rates", [np.linspace(0.40, 0.01, len(TENORS)), np.linspace(-0.02, 0.045, len(TENORS)),
+                                   np.full(len(TENORS), -0.04)], ids=["inverted", "steep", "negative"])
+def test_steep_curves_price_their_quotes_back(interp, rates):
+    conv = qn.SwapConventions.preset("USD SOFR")
+    curve = qn.bootstrap(conv, TODAY, TENORS, rates, interp_type=interp)
+    spot = spot_of(conv, "2025-03-14")
+    assert np.max(np.abs(qn.swap_par_rate(conv, curve, spot, TENORS) - rates)) < 1e-12
+
+
 def richardson(f, h):
     return (4.0 * (f(h / 2) - f(-h / 2)) / h - (f(h) - f(-h)) / (2 * h)) / 3.0
 

@@ -7,6 +7,7 @@
 
 #include "core/errors.hpp"
 #include "core/float_text.hpp"
+#include "maths/small_exp.hpp"
 #include "mkt_data/yield_curve_noded.hpp"
 
 namespace quill {
@@ -35,8 +36,6 @@ struct RawTerms {
 struct CurveBootstrap::Work {
     std::vector<double> y;     // node factors, y[0] = 1
     std::vector<double> p;     // per point: its factor (final once its node is solved)
-    std::vector<double> dp;    // per moving point: dP/du, u the log of the node being solved
-    std::vector<double> ddp;   // and d2P/du2
     std::vector<double> grad;  // dF/dy per node (gradient only)
 };
 
@@ -69,7 +68,7 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
     made.reserve(deposit_tenors.size() + swap_tenors.size());
     raw.reserve(made.capacity());
     const auto add = [&](bool deposit, const Tenor& tenor) {
-        Instrument in{deposit, tenor, made.size(), 0, {}, {}, 0, 0, {}};
+        Instrument in{deposit, tenor, made.size(), 0, {}, {}, 0, 0, {}, {}, {}, {}, {}};
         RawTerms terms;
         try {
             if (deposit) {
@@ -127,7 +126,10 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
     for (const std::size_t k : order) node_dates_.push_back(made[k].last);
     const double basis = day_count_basis(day_counter);
     const auto time = [&](std::int32_t d) { return static_cast<double>(d - curve_date) / basis; };
-    for (const std::int32_t d : node_dates_) node_times_.push_back(time(d));
+    for (const std::int32_t d : node_dates_) {
+        node_times_.push_back(time(d));
+        node_days_.push_back(Date::from_serial(d));
+    }
     // Every date once: (date, slot) pairs sorted by date, each slot then
     // given its date's point.
     const auto sorted = [&](std::size_t k) { return order[k - 1]; };
@@ -166,6 +168,8 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
     }
     // What moves with each node: the terms paid on its segment (the last
     // ones) and their points there.
+    settled_rest_.assign(n + 1, {});
+    settled_rest_[0] = settled_by_[0];
     for (std::size_t k = 1; k <= n; ++k) {
         Instrument& in = instruments_[k - 1];
         const auto on_own = [&](std::uint32_t p) { return points_[p].hi() == k; };
@@ -179,6 +183,37 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
         for (std::size_t j = in.fixed_moving; j < in.fixed.size(); ++j) in.moving.push_back(in.fixed[j].pay);
         std::sort(in.moving.begin(), in.moving.end());
         in.moving.erase(std::unique(in.moving.begin(), in.moving.end()), in.moving.end());
+        const auto slot = [&](std::uint32_t p) {
+            if (on_own(p)) {
+                return static_cast<std::uint32_t>(std::lower_bound(in.moving.begin(), in.moving.end(), p) -
+                                                  in.moving.begin());
+            }
+            auto at = std::find(in.earlier.begin(), in.earlier.end(), p);
+            if (at == in.earlier.end()) at = in.earlier.insert(at, p);
+            return static_cast<std::uint32_t>(in.moving.size() + static_cast<std::size_t>(at - in.earlier.begin()));
+        };
+        for (std::size_t j = in.floating_moving; j < in.floating.size(); ++j) {
+            const FloatTerm& t = in.floating[j];
+            in.floating_slots.push_back({slot(t.start), slot(t.end), slot(t.pay)});
+        }
+        for (std::size_t j = in.fixed_moving; j < in.fixed.size(); ++j) in.fixed_slots.push_back(slot(in.fixed[j].pay));
+        // Its node is its last date: the last point it moves.
+        const auto on_node = [&](std::uint32_t p) {
+            const CurvePoint& pt = points_[p];
+            return pt.hi() == k && (pt.kind == CurvePoint::Kind::node || pt.dx == pt.h);
+        };
+        if (in.moving.empty() || !on_node(in.moving.back())) {
+            fail("Curve bootstrap: " + name_of(in) + " does not end on its node");
+        }
+        for (const std::uint32_t p : in.moving) {
+            in.weights.push_back(on_node(p) ? 1.0 : points_[p].w);
+        }
+        max_slots_ = std::max(max_slots_, in.moving.size() + in.earlier.size());
+        std::vector<std::uint32_t> rest;
+        for (const std::uint32_t p : settled_by_[k]) {
+            if (!std::binary_search(in.moving.begin(), in.moving.end(), p)) rest.push_back(p);
+        }
+        settled_rest_[k] = std::move(rest);
     }
 }
 
@@ -223,33 +258,36 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
     Work w;
     w.y.assign(n + 1, 1.0);
     w.p.assign(points_.size(), 0.0);
-    w.dp.assign(points_.size(), 0.0);
-    w.ddp.assign(points_.size(), 0.0);
-    // The points a node closes the segment of, once it is solved.
-    std::vector<double> logs(n + 1, 0.0);
-    const auto settle = [&](std::size_t k) {
-        for (const std::uint32_t i : settled_by_[k]) {
-            const CurvePoint& pt = points_[i];
-            if (pt.kind == CurvePoint::Kind::node || interp_type_ == InterpType::Linear) {
-                w.p[i] = evaluate(pt, w.y.data(), interp_type_);
-            } else {
-                w.p[i] = w.y[pt.lo] * std::exp(pt.w * (logs[pt.lo + 1] - logs[pt.lo]));
-            }
-        }
+    // Per slot of the instrument being solved: its factor and first two
+    // derivatives in u; per moving point, exp(w (u - u0)) (the node: exp(u)).
+    std::vector<double> scratch(4 * max_slots_ + n + 1, 0.0);
+    double* const value = scratch.data();
+    double* const d1 = value + max_slots_;
+    double* const d2 = d1 + max_slots_;
+    double* const growth = d2 + max_slots_;
+    double* const logs = growth + max_slots_;
+    const bool linear = interp_type_ == InterpType::Linear;
+    // A point of a solved segment: y[lo] exp(w (log y[hi] - log y[lo]))
+    // (Geometric), the interpolator's y[lo] (y[hi] / y[lo])^w but for rounding.
+    const auto settled = [&](std::uint32_t i) {
+        const CurvePoint& pt = points_[i];
+        if (pt.kind == CurvePoint::Kind::node || linear) return evaluate(pt, w.y.data(), interp_type_);
+        return w.y[pt.lo] * std::exp(pt.w * (logs[pt.lo + 1] - logs[pt.lo]));
     };
-    settle(0);
+    for (const std::uint32_t i : settled_rest_[0]) w.p[i] = settled(i);
     std::vector<double> rows, d_quote;  // dF_i/dy_j (row-major, n + 1 columns) and dF_i/dq_i
     if (jacobian != nullptr) {
         rows.assign(n * (n + 1), 0.0);
         d_quote.assign(n, 0.0);
         w.grad.assign(n + 1, 0.0);
     }
-    const bool linear = interp_type_ == InterpType::Linear;
     for (std::size_t k = 1; k <= n; ++k) {
         const Instrument& in = instruments_[k - 1];
         const double q = quotes[in.quote];
         const double y0 = w.y[k - 1], u0 = logs[k - 1];
-        // The terms paid before this node's segment are fixed now.
+        const std::size_t moving = in.moving.size();
+        // The terms paid before this node's segment are fixed now, and so are
+        // the earlier points of the others.
         double fixed_part = 0.0;
         for (std::size_t j = 0; j < in.floating_moving; ++j) {
             const FloatTerm& t = in.floating[j];
@@ -258,57 +296,76 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
         for (std::size_t j = 0; j < in.fixed_moving; ++j) {
             fixed_part -= q * in.fixed[j].year_fraction * w.p[in.fixed[j].pay];
         }
-        // The residual at y[k] = exp(u) and its slope in u. A point of the
-        // segment is y0 * exp(w (u - u0)) (Geometric): the interpolator's
-        // y0 * (yk / y0)^w but for rounding, at an exponential's cost.
-        const auto at = [&](double u, double& slope, double& curvature) {
-            const double yk = std::exp(u);
-            for (const std::uint32_t i : in.moving) {
-                const CurvePoint& pt = points_[i];
-                if (pt.kind == CurvePoint::Kind::node) {
-                    w.p[i] = yk;
-                    w.dp[i] = yk;
-                    w.ddp[i] = yk;
-                } else if (linear) {
-                    w.p[i] = pt.dx * ((yk - y0) / pt.h) + y0;
-                    w.dp[i] = pt.w * yk;
-                    w.ddp[i] = w.dp[i];
-                } else {
-                    w.p[i] = y0 * std::exp(pt.w * (u - u0));
-                    w.dp[i] = pt.w * w.p[i];
-                    w.ddp[i] = pt.w * w.dp[i];
+        for (std::size_t e = 0; e < in.earlier.size(); ++e) {
+            value[moving + e] = w.p[in.earlier[e]];
+            d1[moving + e] = 0.0;
+            d2[moving + e] = 0.0;
+        }
+        // The moving points at y[k] = exp(u). Geometric: y0 exp(w (u - u0)),
+        // each exponential kept and moved by the step's factor, which a short
+        // series gives once Newton's steps are small; afresh after a long step.
+        double at_u = 0.0;
+        bool afresh = true;
+        const auto place = [&](double u) {
+            if (linear) {
+                const double yk = std::exp(u);
+                for (std::size_t m = 0; m < moving; ++m) {
+                    const CurvePoint& pt = points_[in.moving[m]];
+                    if (pt.kind == CurvePoint::Kind::node) {
+                        value[m] = d1[m] = d2[m] = yk;
+                    } else {
+                        value[m] = pt.dx * ((yk - y0) / pt.h) + y0;
+                        d1[m] = d2[m] = pt.w * yk;
+                    }
                 }
+                return;
             }
-            const std::vector<double>& p = w.p;
-            // The derivatives of a point in u: zero for points of earlier segments.
-            const auto d1 = [&](std::uint32_t i) { return points_[i].hi() == k ? w.dp[i] : 0.0; };
-            const auto d2 = [&](std::uint32_t i) { return points_[i].hi() == k ? w.ddp[i] : 0.0; };
+            const double step = u - at_u;
+            const double* weight = in.weights.data();
+            if (afresh || !(std::abs(step) <= 0.25)) {
+                for (std::size_t m = 0; m + 1 < moving; ++m) growth[m] = std::exp(weight[m] * (u - u0));
+            } else {
+                for (std::size_t m = 0; m + 1 < moving; ++m) growth[m] *= near_exp(weight[m] * step);
+            }
+            for (std::size_t m = 0; m + 1 < moving; ++m) {
+                value[m] = y0 * growth[m];
+                d1[m] = weight[m] * value[m];
+                d2[m] = weight[m] * d1[m];
+            }
+            // The node, last of the moving points.
+            value[moving - 1] = d1[moving - 1] = d2[moving - 1] = std::exp(u);
+            at_u = u;
+            afresh = false;
+        };
+        // The residual at u and its first two derivatives.
+        const auto at = [&](double u, double& slope, double& curvature) {
+            place(u);
             double f = fixed_part, df = 0.0, ddf = 0.0;
             if (in.deposit) {
-                const FloatTerm& t = in.floating[0];
-                const double growth = 1.0 + q * in.fixed[0].year_fraction;
-                f = p[t.end] * growth - p[t.start];
-                df = d1(t.end) * growth - d1(t.start);
-                ddf = d2(t.end) * growth - d2(t.start);
+                const auto& t = in.floating_slots[0];
+                const double g = 1.0 + q * in.fixed[0].year_fraction;
+                f = value[t[1]] * g - value[t[0]];
+                df = d1[t[1]] * g - d1[t[0]];
+                ddf = d2[t[1]] * g - d2[t[0]];
             } else {
-                for (std::size_t j = in.floating_moving; j < in.floating.size(); ++j) {
-                    const FloatTerm& t = in.floating[j];
-                    const double ps = p[t.start], pe = p[t.end], pp = p[t.pay];
-                    const double dpe = d1(t.end), dpp = d1(t.pay);
+                for (const auto& t : in.floating_slots) {
+                    const double ps = value[t[0]], pe = value[t[1]], pp = value[t[2]];
+                    const double dpe = d1[t[1]], dpp = d1[t[2]];
                     // (ps / pe - 1) pp and its derivatives, through r = ps / pe.
-                    const double r = ps / pe;
-                    const double dr = (d1(t.start) - r * dpe) / pe;
-                    const double ddr = (d2(t.start) - 2.0 * dr * dpe - r * d2(t.end)) / pe;
+                    const double inverse = 1.0 / pe;
+                    const double r = ps * inverse;
+                    const double dr = (d1[t[0]] - r * dpe) * inverse;
+                    const double ddr = (d2[t[0]] - 2.0 * dr * dpe - r * d2[t[1]]) * inverse;
                     f += (r - 1.0) * pp;
                     df += dr * pp + (r - 1.0) * dpp;
-                    ddf += ddr * pp + 2.0 * dr * dpp + (r - 1.0) * d2(t.pay);
+                    ddf += ddr * pp + 2.0 * dr * dpp + (r - 1.0) * d2[t[2]];
                 }
-                for (std::size_t j = in.fixed_moving; j < in.fixed.size(); ++j) {
-                    const FixedTerm& t = in.fixed[j];
-                    const double c = q * t.year_fraction;
-                    f -= c * p[t.pay];
-                    df -= c * w.dp[t.pay];
-                    ddf -= c * w.ddp[t.pay];
+                for (std::size_t j = 0; j < in.fixed_slots.size(); ++j) {
+                    const std::uint32_t i = in.fixed_slots[j];
+                    const double c = q * in.fixed[in.fixed_moving + j].year_fraction;
+                    f -= c * value[i];
+                    df -= c * d1[i];
+                    ddf -= c * d2[i];
                 }
             }
             slope = df;
@@ -325,6 +382,7 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
             double slope, curvature;
             const double f = at(u, slope, curvature);
             if (!std::isfinite(f) || !std::isfinite(slope)) {
+                afresh = true;
                 if (has_neg && has_pos) {
                     u = 0.5 * (neg + pos);
                 } else if (u != last_finite) {
@@ -370,7 +428,14 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
         w.y[k] = std::exp(u);
         if (!done || !(w.y[k] > 0.0) || !std::isfinite(w.y[k])) no_curve(in, q);
         logs[k] = u;
-        settle(k);
+        // The moving points at the root; the segment's other points afresh.
+        if (linear) {
+            for (const std::uint32_t i : settled_by_[k]) w.p[i] = settled(i);
+        } else {
+            place(u);
+            for (std::size_t m = 0; m < moving; ++m) w.p[in.moving[m]] = value[m];
+            for (const std::uint32_t i : settled_rest_[k]) w.p[i] = settled(i);
+        }
         if (jacobian != nullptr) {
             gradient(in, q, w);
             std::copy(w.grad.begin(), w.grad.end(), rows.begin() + static_cast<std::ptrdiff_t>((k - 1) * (n + 1)));
@@ -403,10 +468,7 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
 }
 
 YieldCurve CurveBootstrap::curve(const double* dfs) const {
-    std::vector<Date> dates;
-    dates.reserve(node_dates_.size());
-    for (const std::int32_t d : node_dates_) dates.push_back(Date::from_serial(d));
-    return YieldCurve(std::make_unique<NodedCurve>(Date::from_serial(curve_date_), day_counter_, std::move(dates),
+    return YieldCurve(std::make_unique<NodedCurve>(node_days_.front(), day_counter_, node_days_,
                                                    std::vector<double>(dfs, dfs + node_dates_.size()), interp_type_));
 }
 

@@ -23,6 +23,7 @@
 // par, the curve both discounting and forecasting.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -78,6 +79,16 @@ private:
         std::vector<FixedTerm> fixed;
         std::size_t floating_moving = 0, fixed_moving = 0;  // the first terms paid on its own segment
         std::vector<std::uint32_t> moving;                  // those on its own segment
+        // The terms from floating_moving and fixed_moving on, over slots: slot
+        // s < moving.size() is the point moving[s]; the slots after it hold
+        // the points of earlier segments these terms need (`earlier`), whose
+        // values are known when its node is solved.
+        std::vector<std::uint32_t> earlier;
+        std::vector<std::array<std::uint32_t, 3>> floating_slots;  // start, end, pay
+        std::vector<std::uint32_t> fixed_slots;                    // pay
+        // Per moving point, its weight in u: w of the segment, 1 for the node
+        // (the last one).
+        std::vector<double> weights;
     };
     struct Work;
 
@@ -89,11 +100,16 @@ private:
     std::vector<Instrument> instruments_;  // in node order
     std::vector<std::size_t> node_of_quote_;
     std::vector<std::int32_t> node_dates_;
+    std::vector<Date> node_days_;  // the same, as the finished curve takes them
     std::vector<double> node_times_;
     // Every date any instrument needs, once: where it lies on the curve, and
     // for each node the points it settles (those it closes the segment of).
     std::vector<CurvePoint> points_;
     std::vector<std::vector<std::uint32_t>> settled_by_;
+    // For each node, the points it settles that its own instrument does not
+    // move while it is solved.
+    std::vector<std::vector<std::uint32_t>> settled_rest_;
+    std::size_t max_slots_ = 0;
     std::int32_t curve_date_, spot_;
     DayCounter day_counter_;
     InterpType interp_type_;
