@@ -303,15 +303,9 @@ public:
             // Coupons between the ends are whole reference periods: a tight
             // loop, tighter still for unadjusted dates on any day of the month.
             if constexpr (std::is_same_v<std::remove_cvref_t<Sink>, PriceSink>) {
-                if (dates_.plain()) {
-                    whole_periods_priced<true>(j, start, last_offset, sink);
-                } else {
-                    whole_periods_priced<false>(j, start, last_offset, sink);
-                }
-            } else if (dates_.plain()) {
-                whole_periods<true>(j, start, last_offset, sink, steps);
+                whole_periods_priced(j, start, last_offset, sink);
             } else {
-                whole_periods<false>(j, start, last_offset, sink, steps);
+                whole_periods(j, start, last_offset, sink, steps);
             }
             last = dates_.pay(start);
         }
@@ -333,16 +327,31 @@ private:
     std::int32_t ex_date(std::int32_t pay) const { return c_.days().advance(pay, -c_.ex_coupon_days()); }
 
     // ACT/ACT ICMA coupons j, ..., n - 1 (j >= 2), each its own reference
-    // period; leaves j at n and start at the last accrual date.
-    template <bool Plain, class Sink>
-    void whole_periods(int& j, std::int32_t& start, double& last_offset, Sink& sink, bool steps) const {
-        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+    // period: emit(period, end, pay, pay_offset) for each (its fraction, its
+    // accrual end and payment dates, the payment's time from the accrual
+    // date when Timed, else 0). Leaves j at n and start at the last accrual
+    // date.
+    template <bool Timed, class Emit>
+    void each_whole_period(int& j, std::int32_t& start, Emit&& emit) const {
+        if (!dates_.plain()) return periods<Timed, false>(j, start, emit);
+        const BusDayAdj rule = c_.payment_adj();
+        if (c_.weekend_steps() && (rule == BusDayAdj::Following || rule == BusDayAdj::Unadjusted) &&
+            dates_.month_of(j) >= bond_detail::table_first_month &&
+            dates_.month_of(n_ - 1) < bond_detail::table_first_month + bond_detail::table_months) {
+            static constexpr std::array<std::int8_t, 7> unmoved{};
+            return weekend_periods<Timed>(j, start, emit, rule == BusDayAdj::Following ? *c_.weekend_steps() : unmoved);
+        }
+        periods<Timed, true>(j, start, emit);
+    }
+
+    // Any dates: each computed a step ahead, since a payment moved past its
+    // accrual date is timed within the next period, whose end is then at hand.
+    template <bool Timed, bool Plain, class Emit>
+    void periods(int& j, std::int32_t& start, Emit& emit) const {
         const BusinessDays& days = c_.days();
         const BusDayAdj pay_adj = c_.payment_adj();
         const std::int64_t months = c_.months();
         std::int64_t t = dates_.month_of(j);
-        // Each date is computed a step ahead: a payment moved past its accrual
-        // date is timed within the next period, whose end is then at hand.
         const auto date_at = [&](int i, std::int64_t month) {
             return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
         };
@@ -352,64 +361,83 @@ private:
             const std::int32_t next = date_at(j + 1, t);
             const std::int32_t pay =
                 pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
-            const double period = icma_period(end - start);
-            double step = 0.0;
-            if (steps) {
-                double pay_offset = 0.0;
-                if (pay != end) {
-                    pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
-                                     ? icma_part(end, pay, end, next)
-                                     : offset(j, end, pay);
-                }
-                step = (period + pay_offset - last_offset) * f;
-                last_offset = pay_offset;
-            }
-            sink(Flow{amount_per_year * period, step, pay});
+            emit(icma_period(end - start), end, pay, Timed && pay != end ? moved_offset(j, end, pay, next) : 0.0);
             start = end;
             end = next;
         }
+    }
+
+    // Unadjusted dates on the anchor's day of the month under a calendar of
+    // weekends alone, inside the month tables: each date and its weekday a
+    // few look-ups, its payment a step from the weekday ahead of it. Every
+    // period is 12 / f months of the same day, 25 to 369 days: its months
+    // round to 12 / f, its fraction is 1 / f, and the next period's
+    // coupons a year are f.
+    template <bool Timed, class Emit>
+    void weekend_periods(int& j, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+        const double f = c_.frequency();
+        const double period = bond_detail::inverse_coupons[static_cast<std::size_t>(c_.months())];
+        const auto months = static_cast<std::size_t>(c_.months());
+        const unsigned day = dates_.anchor_day();
+        auto i = static_cast<std::size_t>(dates_.month_of(j) - bond_detail::table_first_month);
+        unsigned weekday;
+        std::int32_t end = bond_detail::day_in_table(i, day, weekday);
+        for (; j + 1 < n_; ++j) {
+            i += months;
+            unsigned next_weekday;
+            const std::int32_t next = bond_detail::day_in_table(i, day, next_weekday);
+            const std::int32_t pay = end + steps[weekday];
+            emit(period, end, pay,
+                 Timed && pay != end ? static_cast<double>(pay - end) / (static_cast<double>(next - end) * f) : 0.0);
+            start = end;
+            end = next;
+            weekday = next_weekday;
+        }
+        // The period after the last ends at the maturity.
+        const std::int32_t pay = end + steps[weekday];
+        emit(period, end, pay, Timed && pay != end ? moved_offset(j, end, pay, dates_.accrual(n_)) : 0.0);
+        start = end;
+        ++j;
+    }
+
+    // ACT/ACT ICMA: the time to a payment moved from accrual date j (`end`),
+    // the next accrual date being `next`.
+    double moved_offset(int j, std::int32_t end, std::int32_t pay, std::int32_t next) const {
+        return pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular()) ? icma_part(end, pay, end, next)
+                                                                                 : offset(j, end, pay);
+    }
+
+    template <class Sink>
+    void whole_periods(int& j, std::int32_t& start, double& last_offset, Sink& sink, bool steps) const {
+        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+        if (!steps) {
+            return each_whole_period<false>(j, start, [&](double period, std::int32_t, std::int32_t pay, double) {
+                sink(Flow{amount_per_year * period, 0.0, pay});
+            });
+        }
+        each_whole_period<true>(j, start, [&](double period, std::int32_t, std::int32_t pay, double pay_offset) {
+            sink(Flow{amount_per_year * period, (period + pay_offset - last_offset) * f, pay});
+            last_offset = pay_offset;
+        });
     }
 
     // As whole_periods, priced as they come: the running discount factor is
     // the product of a factor per period (the whole-period one is v) and of
     // each payment's own factor for its offset, which stays off the chain of
     // products (the same discount factors as the steps' product).
-    template <bool Plain>
     void whole_periods_priced(int& j, std::int32_t& start, double& last_offset, PriceSink& sink) const {
         const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
         const double l = sink.l, v = sink.v;
-        const BusinessDays& days = c_.days();
-        const BusDayAdj pay_adj = c_.payment_adj();
-        const std::int64_t months = c_.months();
-        std::int64_t t = dates_.month_of(j);
-        const auto date_at = [&](int i, std::int64_t month) {
-            return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
-        };
         // The discount factor without the last payment's offset factor.
         double base = last_offset == 0.0 ? sink.discount : sink.discount / small_exp(-last_offset * f * l);
         double price = sink.price, own = 1.0;
-        std::int32_t end = date_at(j, t);
-        for (; j < n_; ++j) {
-            t += months;
-            const std::int32_t next = date_at(j + 1, t);
-            const std::int32_t pay =
-                pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
-            const double period = icma_period(end - start);
+        each_whole_period<true>(j, start, [&](double period, std::int32_t end, std::int32_t pay, double pay_offset) {
             const double whole = period * f;
             base *= whole == 1.0 ? v : factor(whole, l, v);
-            double pay_offset = 0.0;
-            own = 1.0;
-            if (pay != end) {
-                pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
-                                 ? icma_part(end, pay, end, next)
-                                 : offset(j, end, pay);
-                own = small_exp(-pay_offset * f * l);
-            }
+            own = pay != end ? small_exp(-pay_offset * f * l) : 1.0;
             price += amount_per_year * period * (base * own);
             last_offset = pay_offset;
-            start = end;
-            end = next;
-        }
+        });
         sink.price = price;
         sink.discount = base * own;
     }

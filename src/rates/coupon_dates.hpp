@@ -58,6 +58,29 @@ inline std::int32_t day_of_month(std::int64_t t, unsigned day, bool last) noexce
                                      civil::epoch_serial);
 }
 
+// The weekday (Monday 0) of each month's first day, and the weekday of the
+// first day plus 0 to 36 days: a walk over regular dates reads each date's
+// weekday from two tables.
+inline constexpr auto month_weekdays = [] {
+    std::array<std::uint8_t, table_months> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(civil::weekday_of_serial(month_starts[i]));
+    return t;
+}();
+inline constexpr auto weekday_after = [] {
+    std::array<std::uint8_t, 37> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(i % 7);
+    return t;
+}();
+
+// day_of_month(table_first_month + i, day, false) for a month i of the
+// table, and its weekday.
+inline std::int32_t day_in_table(std::size_t i, unsigned day, unsigned& weekday) noexcept {
+    const std::int32_t first = month_starts[i];
+    const unsigned d = std::min(day, static_cast<unsigned>(month_starts[i + 1] - first)) - 1;
+    weekday = weekday_after[month_weekdays[i] + d];
+    return first + static_cast<std::int32_t>(d);
+}
+
 // A serial's month (year * 12 + month - 1) and day.
 struct MonthDay {
     std::int64_t month;
@@ -192,6 +215,7 @@ public:
         return !eom_business_ && !month_ends_ && c_.accrual_adj() == BusDayAdj::Unadjusted && !days_.has_range();
     }
     std::int32_t plain_at_month(std::int64_t t) const { return day_of_month(t, anchor_day_, false); }
+    unsigned anchor_day() const noexcept { return anchor_day_; }
     // The adjusted regular date of month t.
     std::int32_t at_month(std::int64_t t) const {
         return adjusted(day_of_month(t, eom_business_ ? 31 : anchor_day_, month_ends_ || eom_business_),
