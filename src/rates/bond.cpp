@@ -138,20 +138,28 @@ struct Flow {
     std::int32_t date;
 };
 
+// std::exp, out of the loops' way: they call it rarely, and a call inline
+// makes them keep their sums in memory.
+[[gnu::noinline, gnu::cold]] double far_exp(double x) noexcept { return std::exp(x); }
+
 // (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
 // mostly a whole period give or take a few days: v times a factor near one,
 // whose exponential a short series gives to the last digit.
 inline double factor(double step, double l, double v) noexcept {
     if (step == 1.0) return v;
     const double x = (1.0 - step) * l;
-    if (std::abs(x) <= 0x1p-10) return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
-    return std::exp(-step * l);
+    if (std::abs(x) <= 0x1p-10) [[likely]] {
+        return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
+    }
+    return far_exp(-step * l);
 }
 
 // exp(x), by the short series where x is that small.
 inline double small_exp(double x) noexcept {
-    if (std::abs(x) <= 0x1p-10) return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
-    return std::exp(x);
+    if (std::abs(x) <= 0x1p-10) [[likely]] {
+        return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
+    }
+    return far_exp(x);
 }
 
 // The dirty price in one pass over the payments, as they are computed. The
@@ -347,7 +355,9 @@ private:
     // Any dates: each computed a step ahead, since a payment moved past its
     // accrual date is timed within the next period, whose end is then at hand.
     template <bool Timed, bool Plain, class Emit>
-    void periods(int& j, std::int32_t& start, Emit& emit) const {
+    void periods(int& j_out, std::int32_t& start_out, Emit& emit) const {
+        int j = j_out;  // locals, which the sink's stores cannot alias
+        std::int32_t start = start_out;
         const BusinessDays& days = c_.days();
         const BusDayAdj pay_adj = c_.payment_adj();
         const std::int64_t months = c_.months();
@@ -365,6 +375,8 @@ private:
             start = end;
             end = next;
         }
+        j_out = j;
+        start_out = start;
     }
 
     // Unadjusted dates on the anchor's day of the month under a calendar of
@@ -374,7 +386,8 @@ private:
     // round to 12 / f, its fraction is 1 / f, and the next period's
     // coupons a year are f.
     template <bool Timed, class Emit>
-    void weekend_periods(int& j, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+    void weekend_periods(int& j_out, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+        int j = j_out;
         const double f = c_.frequency();
         const double period = bond_detail::inverse_coupons[static_cast<std::size_t>(c_.months())];
         const auto months = static_cast<std::size_t>(c_.months());
@@ -389,7 +402,6 @@ private:
             const std::int32_t pay = end + steps[weekday];
             emit(period, end, pay,
                  Timed && pay != end ? static_cast<double>(pay - end) / (static_cast<double>(next - end) * f) : 0.0);
-            start = end;
             end = next;
             weekday = next_weekday;
         }
@@ -397,7 +409,7 @@ private:
         const std::int32_t pay = end + steps[weekday];
         emit(period, end, pay, Timed && pay != end ? moved_offset(j, end, pay, dates_.accrual(n_)) : 0.0);
         start = end;
-        ++j;
+        j_out = j + 1;
     }
 
     // ACT/ACT ICMA: the time to a payment moved from accrual date j (`end`),
