@@ -217,10 +217,6 @@ public:
     }
 
     const CouponDates& dates() const noexcept { return dates_; }
-    bool dates_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
-                      std::int32_t& to) {
-        return dates_.period_inside(settle, start, maturity, from, to);
-    }
     std::size_t count() const noexcept { return static_cast<std::size_t>(n_ - k_ + 1); }
 
     // The accrued interest of coupon k, as QuantLib's FixedRateCoupon::
@@ -651,14 +647,21 @@ double bond_accrued(const BondConventions& c, std::int32_t settle, std::int32_t 
                     double coupon) noexcept {
     return guarded([&] {
         if (!valid_terms(settle, start, maturity, coupon)) return nan_value;
-        Bond bond(c);
         std::int32_t from, to;
-        if (bond.dates_inside(settle, start, maturity, from, to)) {
-            // A coupon period well inside the bond, its own reference period.
-            const double fraction = c.day_count() == DayCount::ActActIcma ? icma_part(from, settle, from, to)
-                                                                          : year_fraction(c.day_count(), from, settle);
+        if (bond_detail::period_inside(c, settle, start, maturity, from, to)) {
+            // A coupon period well inside the bond, its own reference period;
+            // unadjusted, 12 / f months of the same day: f coupons a year.
+            double fraction;
+            if (c.day_count() != DayCount::ActActIcma) {
+                fraction = year_fraction(c.day_count(), from, settle);
+            } else if (c.accrual_adj() == BusDayAdj::Unadjusted) {
+                fraction = static_cast<double>(settle - from) / (static_cast<double>(to - from) * c.frequency());
+            } else {
+                fraction = icma_part(from, settle, from, to);
+            }
             return c.face() * (coupon * fraction);
         }
+        Bond bond(c);
         return bond.make(settle, start, maturity, coupon) ? bond.accrued() : nan_value;
     });
 }
