@@ -387,6 +387,24 @@ def edge_book(n, seed):
     return settle, start, maturity, rng.uniform(0.0, 0.15, n)
 
 
+@pytest.mark.parametrize("tenor, f", [("1M", 12), ("3M", 4), ("6M", 2), ("1Y", 1)])
+def test_accrued_inside_a_regular_period_is_its_days_over_the_periods_days_times_f(tenor, f):
+    # Unadjusted coupon dates on a day of the month: every period between the
+    # ends is 12 / f months, the reference period of ACT/ACT ICMA.
+    conv = qn.BondConventions(tenor)
+    _, start, maturity, coupon = edge_book(300, seed=f)
+    flows = qn.bond_cashflows(conv, start, maturity, coupon)
+    bond, a, b, pay = flows["bond"], flows["accrual_start"], flows["accrual_end"], flows["payment_date"]
+    i = np.nonzero(~np.isnat(a[1:-1]))[0] + 1
+    i = i[(bond[i - 1] == bond[i]) & ~np.isnat(a[i - 1]) & (bond[i + 1] == bond[i]) & ~np.isnat(a[i + 1])]
+    lo = np.maximum(a[i], pay[i - 1]) + DAY  # after the last payment
+    settle = lo + (np.random.default_rng(f).random(i.size) * ((b[i] - lo) / DAY)).astype(np.int64) * DAY
+    got = qn.bond_accrued(conv, settle, start[bond[i]], maturity[bond[i]], coupon[bond[i]])
+    days, period = ((settle - a[i]) / DAY).astype(float), ((b[i] - a[i]) / DAY).astype(float)
+    np.testing.assert_array_equal(got, 100.0 * (coupon[bond[i]] * (days / (period * f))))
+    assert i.size > 1000
+
+
 @pytest.mark.parametrize("tenor", ["1M", "2M", "3M", "4M", "6M", "1Y"])
 @pytest.mark.parametrize("pay_adj", [A.Unadjusted, A.Following, A.Preceding, A.ModFollowing])
 def test_a_weekends_calendar_gives_the_bits_of_any_calendar_with_its_days(tenor, pay_adj):
