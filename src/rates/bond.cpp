@@ -162,11 +162,18 @@ inline double small_exp(double x) noexcept {
     return far_exp(x);
 }
 
-// The dirty price in one pass over the payments, as they are computed. The
-// steps' factors are kept by step (most steps are one of a few values), in a
-// small table indexed by the step's bits.
+// Steps take few values (whole periods, a few day counts): their factors are
+// kept in a small table, a step's slot chosen by its bits.
+constexpr std::size_t step_slots = 16;
+inline std::size_t step_slot(double step) noexcept {  // the product's top four bits
+    static_assert(step_slots == 16);
+    return static_cast<std::size_t>((std::bit_cast<std::uint64_t>(step) * 0x9e3779b97f4a7c15ull) >> 60);
+}
+
+// The dirty price in one pass over the payments, as they are computed, the
+// steps' factors kept by slot.
 struct PriceSink {
-    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t slots = step_slots;
     double l, v, price = 0.0, discount = 1.0;
     std::array<double, slots> steps, factors;
     PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)) {
@@ -178,8 +185,7 @@ struct PriceSink {
         if (f.step == 1.0) {
             factor_of_step = v;
         } else {
-            const auto bits = std::bit_cast<std::uint64_t>(f.step);
-            const std::size_t slot = ((bits >> 29) ^ (bits >> 41)) & (slots - 1);
+            const std::size_t slot = step_slot(f.step);
             if (steps[slot] != f.step) {
                 steps[slot] = f.step;
                 factors[slot] = factor(f.step, l, v);
@@ -475,13 +481,13 @@ private:
 struct Payments {
     std::vector<double> amount, step;
     std::vector<std::int32_t> date;
-    // The steps take few values (whole periods, a few day counts): each
-    // payment's step as an index into `steps`, or `own` when it has its own.
-    static constexpr std::uint8_t own = 255;
-    static constexpr std::size_t max_steps = 16;
-    std::vector<std::uint8_t> kind;
-    std::array<double, max_steps> steps{};
-    std::size_t nsteps = 0;
+    // Each payment's step as its slot in `steps`, or `own` when another step
+    // holds the slot. Not a character type, so that its stores alias nothing.
+    enum class Kind : std::uint8_t {};
+    static constexpr Kind own{255};
+    std::vector<Kind> kind;
+    std::array<double, step_slots> steps{};
+    std::uint32_t used = 0;  // bit i: slot i holds a step
     double accrued = 0.0;
 
     std::size_t size = 0;
@@ -494,7 +500,7 @@ struct Payments {
             kind.resize(n);
         }
         size = 0;
-        nsteps = 0;
+        used = 0;
     }
     void operator()(const Flow& f) noexcept {
         amount[size] = f.amount;
@@ -503,14 +509,12 @@ struct Payments {
         kind[size] = kind_of(f.step);
         ++size;
     }
-    std::uint8_t kind_of(double s) noexcept {
-        if (nsteps > 0 && steps[0] == s) return 0;  // mostly whole periods
-        for (std::size_t i = 1; i < nsteps; ++i) {
-            if (steps[i] == s) return static_cast<std::uint8_t>(i);
-        }
-        if (nsteps == max_steps) return own;
-        steps[nsteps] = s;
-        return static_cast<std::uint8_t>(nsteps++);
+    Kind kind_of(double s) noexcept {
+        const std::size_t slot = step_slot(s);
+        if (((used >> slot) & 1u) != 0) return steps[slot] == s ? Kind(slot) : own;
+        used |= 1u << slot;
+        steps[slot] = s;
+        return Kind(slot);
     }
 };
 
@@ -542,15 +546,18 @@ struct Sums {
 
 template <bool Timed, bool Squared>
 Sums sums_at(const Payments& p, double l) noexcept {
-    std::array<double, Payments::max_steps> factors;
+    std::array<double, step_slots> factors;  // read in the used slots alone
     const double v = std::exp(-l);
-    for (std::size_t i = 0; i < p.nsteps; ++i) factors[i] = factor(p.steps[i], l, v);
+    for (std::uint32_t u = p.used; u != 0; u &= u - 1) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(u));
+        factors[i] = factor(p.steps[i], l, v);
+    }
     double discount = 1.0, time = 0.0;
     Sums out;
     const std::size_t n = p.size;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t kind = p.kind[i];
-        discount *= kind != Payments::own ? factors[kind] : factor(p.step[i], l, v);
+        const Payments::Kind kind = p.kind[i];
+        discount *= kind != Payments::own ? factors[static_cast<std::size_t>(kind)] : factor(p.step[i], l, v);
         const double a = p.amount[i] * discount;
         out.price += a;
         if constexpr (Timed || Squared) time += p.step[i];
