@@ -429,10 +429,12 @@ private:
                 sink(Flow{amount_per_year * period, 0.0, pay});
             });
         }
+        double offset = last_offset;
         each_whole_period<true>(j, start, [&](double period, std::int32_t, std::int32_t pay, double pay_offset) {
-            sink(Flow{amount_per_year * period, (period + pay_offset - last_offset) * f, pay});
-            last_offset = pay_offset;
+            sink(Flow{amount_per_year * period, (period + pay_offset - offset) * f, pay});
+            offset = pay_offset;
         });
+        last_offset = offset;
     }
 
     // As whole_periods, priced as they come: the running discount factor is
@@ -444,14 +446,21 @@ private:
         const double l = sink.l, v = sink.v;
         // The discount factor without the last payment's offset factor.
         double base = last_offset == 0.0 ? sink.discount : sink.discount / small_exp(-last_offset * f * l);
-        double price = sink.price, own = 1.0;
+        double price = sink.price, own = 1.0, offset = last_offset;
+        // The periods mostly have one fraction: its factor kept.
+        double period_seen = nan_value, period_factor = 1.0;
         each_whole_period<true>(j, start, [&](double period, std::int32_t end, std::int32_t pay, double pay_offset) {
-            const double whole = period * f;
-            base *= whole == 1.0 ? v : factor(whole, l, v);
+            if (period != period_seen) {
+                const double whole = period * f;
+                period_seen = period;
+                period_factor = whole == 1.0 ? v : factor(whole, l, v);
+            }
+            base *= period_factor;
             own = pay != end ? small_exp(-pay_offset * f * l) : 1.0;
             price += amount_per_year * period * (base * own);
-            last_offset = pay_offset;
+            offset = pay_offset;
         });
+        last_offset = offset;
         sink.price = price;
         sink.discount = base * own;
     }
