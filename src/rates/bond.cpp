@@ -382,33 +382,54 @@ private:
     }
 
     // Unadjusted dates on the anchor's day of the month under a calendar of
-    // weekends alone, inside the month tables: each date and its weekday a
-    // few look-ups, its payment a step from the weekday ahead of it. Every
-    // period is 12 / f months of the same day, 25 to 369 days: its months
-    // round to 12 / f, its fraction is 1 / f, and the next period's
-    // coupons a year are f.
+    // weekends alone, inside the month tables: each date and its payment's
+    // step a few look-ups. Every period is 12 / f months of the same day, 25
+    // to 369 days: its months round to 12 / f, its fraction is 1 / f, and
+    // the next period's coupons a year are f.
     template <bool Timed, class Emit>
-    void weekend_periods(int& j_out, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+    void weekend_periods(int& j, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+        const unsigned day = dates_.anchor_day();
+        if (day <= 28) {
+            // No month is shorter: a date is its month's first day plus
+            // day - 1, its weekday a function of the first day's.
+            std::array<std::int8_t, 7> by_first;
+            for (unsigned w = 0; w < 7; ++w) by_first[w] = steps[bond_detail::weekday_after[w + day - 1]];
+            return walk_table<Timed>(j, start, emit, [&](std::size_t i, int& step) {
+                step = by_first[bond_detail::month_weekdays[i]];
+                return bond_detail::month_starts[i] + static_cast<std::int32_t>(day - 1);
+            });
+        }
+        walk_table<Timed>(j, start, emit, [&](std::size_t i, int& step) {
+            unsigned weekday;
+            const std::int32_t d = bond_detail::day_in_table(i, day, weekday);
+            step = steps[weekday];
+            return d;
+        });
+    }
+
+    // The walk of weekend_periods: date(i, step) gives the date of month i
+    // of the tables and its payment's step.
+    template <bool Timed, class Emit, class Date>
+    void walk_table(int& j_out, std::int32_t& start, Emit& emit, Date&& date) const {
         int j = j_out;
         const double f = c_.frequency();
         const double period = bond_detail::inverse_coupons[static_cast<std::size_t>(c_.months())];
         const auto months = static_cast<std::size_t>(c_.months());
-        const unsigned day = dates_.anchor_day();
         auto i = static_cast<std::size_t>(dates_.month_of(j) - bond_detail::table_first_month);
-        unsigned weekday;
-        std::int32_t end = bond_detail::day_in_table(i, day, weekday);
+        int step;
+        std::int32_t end = date(i, step);
         for (; j + 1 < n_; ++j) {
             i += months;
-            unsigned next_weekday;
-            const std::int32_t next = bond_detail::day_in_table(i, day, next_weekday);
-            const std::int32_t pay = end + steps[weekday];
+            int next_step;
+            const std::int32_t next = date(i, next_step);
+            const std::int32_t pay = end + step;
             emit(period, end, pay,
                  Timed && pay != end ? static_cast<double>(pay - end) / (static_cast<double>(next - end) * f) : 0.0);
             end = next;
-            weekday = next_weekday;
+            step = next_step;
         }
         // The period after the last ends at the maturity.
-        const std::int32_t pay = end + steps[weekday];
+        const std::int32_t pay = end + step;
         emit(period, end, pay, Timed && pay != end ? moved_offset(j, end, pay, dates_.accrual(n_)) : 0.0);
         start = end;
         j_out = j + 1;
