@@ -383,9 +383,10 @@ private:
 
     // Unadjusted dates on the anchor's day of the month under a calendar of
     // weekends alone, inside the month tables: each date and its payment's
-    // step a few look-ups. Every period is 12 / f months of the same day, 25
-    // to 369 days: its months round to 12 / f, its fraction is 1 / f, and
-    // the next period's coupons a year are f.
+    // step a few look-ups. Every period is 12 / f months of the same day
+    // (clamped to short months), within three days of those months' length:
+    // its months round to 12 / f, its fraction is 1 / f, and the next
+    // period's coupons a year are f.
     template <bool Timed, class Emit>
     void weekend_periods(int& j, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
         const unsigned day = dates_.anchor_day();
