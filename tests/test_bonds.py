@@ -374,6 +374,53 @@ def test_duration_kinds_by_element():
            lambda: qn.bond_duration(CONV, s, a, m, 0.04, 0.05, np.array(["modified", "Macaulay"], dtype=object)))
 
 
+def edge_book(n, seed):
+    """Bonds on months' last days and their neighbours, settled anywhere (on
+    coupon dates too), some running past the year 2300."""
+    rng = np.random.default_rng(seed)
+    month = D("1995-01") + rng.integers(0, 12 * 300, n) * np.timedelta64(1, "M")
+    start = (month + np.timedelta64(1, "M")).astype("M8[D]") - rng.integers(1, 5, n) * DAY
+    maturity = start + rng.integers(92, 50 * 366, n) * DAY
+    maturity[::3] = (maturity[::3].astype("M8[M]") + np.timedelta64(1, "M")).astype("M8[D]") - DAY
+    settle = start + (rng.random(n) * ((maturity - start) / DAY)).astype(np.int64) * DAY
+    settle[::5] = np.minimum(start[::5] + 181 * DAY, maturity[::5] - DAY)
+    return settle, start, maturity, rng.uniform(0.0, 0.15, n)
+
+
+@pytest.mark.parametrize("tenor, f", [("1M", 12), ("3M", 4), ("6M", 2), ("1Y", 1)])
+def test_accrued_inside_a_regular_period_is_its_days_over_the_periods_days_times_f(tenor, f):
+    # Unadjusted coupon dates on a day of the month: every period between the
+    # ends is 12 / f months, the reference period of ACT/ACT ICMA.
+    conv = qn.BondConventions(tenor)
+    _, start, maturity, coupon = edge_book(300, seed=f)
+    flows = qn.bond_cashflows(conv, start, maturity, coupon)
+    bond, a, b, pay = flows["bond"], flows["accrual_start"], flows["accrual_end"], flows["payment_date"]
+    i = np.nonzero(~np.isnat(a[1:-1]))[0] + 1
+    i = i[(bond[i - 1] == bond[i]) & ~np.isnat(a[i - 1]) & (bond[i + 1] == bond[i]) & ~np.isnat(a[i + 1])]
+    lo = np.maximum(a[i], pay[i - 1]) + DAY  # after the last payment
+    settle = lo + (np.random.default_rng(f).random(i.size) * ((b[i] - lo) / DAY)).astype(np.int64) * DAY
+    got = qn.bond_accrued(conv, settle, start[bond[i]], maturity[bond[i]], coupon[bond[i]])
+    days, period = ((settle - a[i]) / DAY).astype(float), ((b[i] - a[i]) / DAY).astype(float)
+    np.testing.assert_array_equal(got, 100.0 * (coupon[bond[i]] * (days / (period * f))))
+    assert i.size > 1000
+
+
+@pytest.mark.parametrize("tenor", ["1M", "2M", "3M", "4M", "6M", "1Y"])
+@pytest.mark.parametrize("pay_adj", [A.Unadjusted, A.Following, A.Preceding, A.ModFollowing])
+def test_a_weekends_calendar_gives_the_bits_of_any_calendar_with_its_days(tenor, pay_adj):
+    # Weekends alone are answered from the week's tables; a holiday long
+    # before the bonds leaves the same business days to the general calendar.
+    settle, start, maturity, coupon = edge_book(400, seed=len(tenor) + int(pay_adj))
+    far = np.busdaycalendar(holidays=["1950-01-02"])
+    for accrual, eom, ex_days in [(A.Unadjusted, False, 0), (A.Unadjusted, True, 0), (A.Following, False, 3)]:
+        weekends = qn.BondConventions(tenor, "ACT/ACT ICMA", None, accrual, pay_adj, S.FrontShort, eom, 0, ex_days)
+        general = qn.BondConventions(tenor, "ACT/ACT ICMA", far, accrual, pay_adj, S.FrontShort, eom, 0, ex_days)
+        for name in TWINS:
+            rest = args_of(name, settle, start, maturity, coupon, price_or_yield(name))[1:]
+            fast, slow = getattr(qn, name)(weekends, *rest), getattr(qn, name)(general, *rest)
+            np.testing.assert_array_equal(fast.view(np.int64), slow.view(np.int64), err_msg=name)
+
+
 @pytest.mark.parametrize("name", TWINS)
 def test_blocks_and_single_elements_give_the_same_bits(name):
     # where= takes the element path, an array of conventions one per bond, and

@@ -138,27 +138,42 @@ struct Flow {
     std::int32_t date;
 };
 
+// std::exp, out of the loops' way: they call it rarely, and a call inline
+// makes them keep their sums in memory.
+[[gnu::noinline, gnu::cold]] double far_exp(double x) noexcept { return std::exp(x); }
+
 // (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
 // mostly a whole period give or take a few days: v times a factor near one,
 // whose exponential a short series gives to the last digit.
 inline double factor(double step, double l, double v) noexcept {
     if (step == 1.0) return v;
     const double x = (1.0 - step) * l;
-    if (std::abs(x) <= 0x1p-10) return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
-    return std::exp(-step * l);
+    if (std::abs(x) <= 0x1p-10) [[likely]] {
+        return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
+    }
+    return far_exp(-step * l);
 }
 
 // exp(x), by the short series where x is that small.
 inline double small_exp(double x) noexcept {
-    if (std::abs(x) <= 0x1p-10) return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
-    return std::exp(x);
+    if (std::abs(x) <= 0x1p-10) [[likely]] {
+        return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
+    }
+    return far_exp(x);
 }
 
-// The dirty price in one pass over the payments, as they are computed. The
-// steps' factors are kept by step (most steps are one of a few values), in a
-// small table indexed by the step's bits.
+// Steps take few values (whole periods, a few day counts): their factors are
+// kept in a small table, a step's slot chosen by its bits.
+constexpr std::size_t step_slots = 16;
+inline std::size_t step_slot(double step) noexcept {  // the product's top four bits
+    static_assert(step_slots == 16);
+    return static_cast<std::size_t>((std::bit_cast<std::uint64_t>(step) * 0x9e3779b97f4a7c15ull) >> 60);
+}
+
+// The dirty price in one pass over the payments, as they are computed, the
+// steps' factors kept by slot.
 struct PriceSink {
-    static constexpr std::size_t slots = 16;
+    static constexpr std::size_t slots = step_slots;
     double l, v, price = 0.0, discount = 1.0;
     std::array<double, slots> steps, factors;
     PriceSink(double l_) noexcept : l(l_), v(std::exp(-l_)) {
@@ -170,8 +185,7 @@ struct PriceSink {
         if (f.step == 1.0) {
             factor_of_step = v;
         } else {
-            const auto bits = std::bit_cast<std::uint64_t>(f.step);
-            const std::size_t slot = ((bits >> 29) ^ (bits >> 41)) & (slots - 1);
+            const std::size_t slot = step_slot(f.step);
             if (steps[slot] != f.step) {
                 steps[slot] = f.step;
                 factors[slot] = factor(f.step, l, v);
@@ -209,10 +223,6 @@ public:
     }
 
     const CouponDates& dates() const noexcept { return dates_; }
-    bool dates_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
-                      std::int32_t& to) {
-        return dates_.period_inside(settle, start, maturity, from, to);
-    }
     std::size_t count() const noexcept { return static_cast<std::size_t>(n_ - k_ + 1); }
 
     // The accrued interest of coupon k, as QuantLib's FixedRateCoupon::
@@ -303,15 +313,9 @@ public:
             // Coupons between the ends are whole reference periods: a tight
             // loop, tighter still for unadjusted dates on any day of the month.
             if constexpr (std::is_same_v<std::remove_cvref_t<Sink>, PriceSink>) {
-                if (dates_.plain()) {
-                    whole_periods_priced<true>(j, start, last_offset, sink);
-                } else {
-                    whole_periods_priced<false>(j, start, last_offset, sink);
-                }
-            } else if (dates_.plain()) {
-                whole_periods<true>(j, start, last_offset, sink, steps);
+                whole_periods_priced(j, start, last_offset, sink);
             } else {
-                whole_periods<false>(j, start, last_offset, sink, steps);
+                whole_periods(j, start, last_offset, sink, steps);
             }
             last = dates_.pay(start);
         }
@@ -333,16 +337,33 @@ private:
     std::int32_t ex_date(std::int32_t pay) const { return c_.days().advance(pay, -c_.ex_coupon_days()); }
 
     // ACT/ACT ICMA coupons j, ..., n - 1 (j >= 2), each its own reference
-    // period; leaves j at n and start at the last accrual date.
-    template <bool Plain, class Sink>
-    void whole_periods(int& j, std::int32_t& start, double& last_offset, Sink& sink, bool steps) const {
-        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+    // period: emit(period, end, pay, pay_offset) for each (its fraction, its
+    // accrual end and payment dates, the payment's time from the accrual
+    // date when Timed, else 0). Leaves j at n and start at the last accrual
+    // date.
+    template <bool Timed, class Emit>
+    void each_whole_period(int& j, std::int32_t& start, Emit&& emit) const {
+        if (!dates_.plain()) return periods<Timed, false>(j, start, emit);
+        const BusDayAdj rule = c_.payment_adj();
+        if (c_.weekend_steps() && (rule == BusDayAdj::Following || rule == BusDayAdj::Unadjusted) &&
+            dates_.month_of(j) >= bond_detail::table_first_month &&
+            dates_.month_of(n_ - 1) < bond_detail::table_first_month + bond_detail::table_months) {
+            static constexpr std::array<std::int8_t, 7> unmoved{};
+            return weekend_periods<Timed>(j, start, emit, rule == BusDayAdj::Following ? *c_.weekend_steps() : unmoved);
+        }
+        periods<Timed, true>(j, start, emit);
+    }
+
+    // Any dates: each computed a step ahead, since a payment moved past its
+    // accrual date is timed within the next period, whose end is then at hand.
+    template <bool Timed, bool Plain, class Emit>
+    void periods(int& j_out, std::int32_t& start_out, Emit& emit) const {
+        int j = j_out;  // locals, which the sink's stores cannot alias
+        std::int32_t start = start_out;
         const BusinessDays& days = c_.days();
         const BusDayAdj pay_adj = c_.payment_adj();
         const std::int64_t months = c_.months();
         std::int64_t t = dates_.month_of(j);
-        // Each date is computed a step ahead: a payment moved past its accrual
-        // date is timed within the next period, whose end is then at hand.
         const auto date_at = [&](int i, std::int64_t month) {
             return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
         };
@@ -352,64 +373,116 @@ private:
             const std::int32_t next = date_at(j + 1, t);
             const std::int32_t pay =
                 pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
-            const double period = icma_period(end - start);
-            double step = 0.0;
-            if (steps) {
-                double pay_offset = 0.0;
-                if (pay != end) {
-                    pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
-                                     ? icma_part(end, pay, end, next)
-                                     : offset(j, end, pay);
-                }
-                step = (period + pay_offset - last_offset) * f;
-                last_offset = pay_offset;
-            }
-            sink(Flow{amount_per_year * period, step, pay});
+            emit(icma_period(end - start), end, pay, Timed && pay != end ? moved_offset(j, end, pay, next) : 0.0);
             start = end;
             end = next;
         }
+        j_out = j;
+        start_out = start;
+    }
+
+    // Unadjusted dates on the anchor's day of the month under a calendar of
+    // weekends alone, inside the month tables: each date and its payment's
+    // step a few look-ups. Every period is 12 / f months of the same day
+    // (clamped to short months), within three days of those months' length:
+    // its months round to 12 / f, its fraction is 1 / f, and the next
+    // period's coupons a year are f.
+    template <bool Timed, class Emit>
+    void weekend_periods(int& j, std::int32_t& start, Emit& emit, const std::array<std::int8_t, 7>& steps) const {
+        const unsigned day = dates_.anchor_day();
+        if (day <= 28) {
+            // No month is shorter: a date is its month's first day plus
+            // day - 1, its weekday a function of the first day's.
+            std::array<std::int8_t, 7> by_first;
+            for (unsigned w = 0; w < 7; ++w) by_first[w] = steps[bond_detail::weekday_after[w + day - 1]];
+            return walk_table<Timed>(j, start, emit, [&](std::size_t i, int& step) {
+                step = by_first[bond_detail::month_weekdays[i]];
+                return bond_detail::month_starts[i] + static_cast<std::int32_t>(day - 1);
+            });
+        }
+        walk_table<Timed>(j, start, emit, [&](std::size_t i, int& step) {
+            unsigned weekday;
+            const std::int32_t d = bond_detail::day_in_table(i, day, weekday);
+            step = steps[weekday];
+            return d;
+        });
+    }
+
+    // The walk of weekend_periods: date(i, step) gives the date of month i
+    // of the tables and its payment's step.
+    template <bool Timed, class Emit, class Date>
+    void walk_table(int& j_out, std::int32_t& start, Emit& emit, Date&& date) const {
+        int j = j_out;
+        const double f = c_.frequency();
+        const double period = bond_detail::inverse_coupons[static_cast<std::size_t>(c_.months())];
+        const auto months = static_cast<std::size_t>(c_.months());
+        auto i = static_cast<std::size_t>(dates_.month_of(j) - bond_detail::table_first_month);
+        int step;
+        std::int32_t end = date(i, step);
+        for (; j + 1 < n_; ++j) {
+            i += months;
+            int next_step;
+            const std::int32_t next = date(i, next_step);
+            const std::int32_t pay = end + step;
+            emit(period, end, pay,
+                 Timed && pay != end ? static_cast<double>(pay - end) / (static_cast<double>(next - end) * f) : 0.0);
+            end = next;
+            step = next_step;
+        }
+        // The period after the last ends at the maturity.
+        const std::int32_t pay = end + step;
+        emit(period, end, pay, Timed && pay != end ? moved_offset(j, end, pay, dates_.accrual(n_)) : 0.0);
+        start = end;
+        j_out = j + 1;
+    }
+
+    // ACT/ACT ICMA: the time to a payment moved from accrual date j (`end`),
+    // the next accrual date being `next`.
+    double moved_offset(int j, std::int32_t end, std::int32_t pay, std::int32_t next) const {
+        return pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular()) ? icma_part(end, pay, end, next)
+                                                                                 : offset(j, end, pay);
+    }
+
+    template <class Sink>
+    void whole_periods(int& j, std::int32_t& start, double& last_offset, Sink& sink, bool steps) const {
+        const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
+        if (!steps) {
+            return each_whole_period<false>(j, start, [&](double period, std::int32_t, std::int32_t pay, double) {
+                sink(Flow{amount_per_year * period, 0.0, pay});
+            });
+        }
+        double offset = last_offset;
+        each_whole_period<true>(j, start, [&](double period, std::int32_t, std::int32_t pay, double pay_offset) {
+            sink(Flow{amount_per_year * period, (period + pay_offset - offset) * f, pay});
+            offset = pay_offset;
+        });
+        last_offset = offset;
     }
 
     // As whole_periods, priced as they come: the running discount factor is
     // the product of a factor per period (the whole-period one is v) and of
     // each payment's own factor for its offset, which stays off the chain of
     // products (the same discount factors as the steps' product).
-    template <bool Plain>
     void whole_periods_priced(int& j, std::int32_t& start, double& last_offset, PriceSink& sink) const {
         const double f = c_.frequency(), amount_per_year = c_.face() * coupon_;
         const double l = sink.l, v = sink.v;
-        const BusinessDays& days = c_.days();
-        const BusDayAdj pay_adj = c_.payment_adj();
-        const std::int64_t months = c_.months();
-        std::int64_t t = dates_.month_of(j);
-        const auto date_at = [&](int i, std::int64_t month) {
-            return i == n_ ? dates_.accrual(n_) : Plain ? dates_.plain_at_month(month) : dates_.at_month(month);
-        };
         // The discount factor without the last payment's offset factor.
         double base = last_offset == 0.0 ? sink.discount : sink.discount / small_exp(-last_offset * f * l);
-        double price = sink.price, own = 1.0;
-        std::int32_t end = date_at(j, t);
-        for (; j < n_; ++j) {
-            t += months;
-            const std::int32_t next = date_at(j + 1, t);
-            const std::int32_t pay =
-                pay_adj == BusDayAdj::Unadjusted || days.is_business_day(end) ? end : dates_.pay(end);
-            const double period = icma_period(end - start);
-            const double whole = period * f;
-            base *= whole == 1.0 ? v : factor(whole, l, v);
-            double pay_offset = 0.0;
-            own = 1.0;
-            if (pay != end) {
-                pay_offset = pay > end && pay <= next && (j + 1 < n_ || dates_.last_regular())
-                                 ? icma_part(end, pay, end, next)
-                                 : offset(j, end, pay);
-                own = small_exp(-pay_offset * f * l);
+        double price = sink.price, own = 1.0, offset = last_offset;
+        // The periods mostly have one fraction: its factor kept.
+        double period_seen = nan_value, period_factor = 1.0;
+        each_whole_period<true>(j, start, [&](double period, std::int32_t end, std::int32_t pay, double pay_offset) {
+            if (period != period_seen) {
+                const double whole = period * f;
+                period_seen = period;
+                period_factor = whole == 1.0 ? v : factor(whole, l, v);
             }
+            base *= period_factor;
+            own = pay != end ? small_exp(-pay_offset * f * l) : 1.0;
             price += amount_per_year * period * (base * own);
-            last_offset = pay_offset;
-            start = end;
-            end = next;
-        }
+            offset = pay_offset;
+        });
+        last_offset = offset;
         sink.price = price;
         sink.discount = base * own;
     }
@@ -439,13 +512,13 @@ private:
 struct Payments {
     std::vector<double> amount, step;
     std::vector<std::int32_t> date;
-    // The steps take few values (whole periods, a few day counts): each
-    // payment's step as an index into `steps`, or `own` when it has its own.
-    static constexpr std::uint8_t own = 255;
-    static constexpr std::size_t max_steps = 16;
-    std::vector<std::uint8_t> kind;
-    std::array<double, max_steps> steps{};
-    std::size_t nsteps = 0;
+    // Each payment's step as its slot in `steps`, or `own` when another step
+    // holds the slot. Not a character type, so that its stores alias nothing.
+    enum class Kind : std::uint8_t {};
+    static constexpr Kind own{255};
+    std::vector<Kind> kind;
+    std::array<double, step_slots> steps{};
+    std::uint32_t used = 0;  // bit i: slot i holds a step
     double accrued = 0.0;
 
     std::size_t size = 0;
@@ -458,7 +531,7 @@ struct Payments {
             kind.resize(n);
         }
         size = 0;
-        nsteps = 0;
+        used = 0;
     }
     void operator()(const Flow& f) noexcept {
         amount[size] = f.amount;
@@ -467,14 +540,12 @@ struct Payments {
         kind[size] = kind_of(f.step);
         ++size;
     }
-    std::uint8_t kind_of(double s) noexcept {
-        if (nsteps > 0 && steps[0] == s) return 0;  // mostly whole periods
-        for (std::size_t i = 1; i < nsteps; ++i) {
-            if (steps[i] == s) return static_cast<std::uint8_t>(i);
-        }
-        if (nsteps == max_steps) return own;
-        steps[nsteps] = s;
-        return static_cast<std::uint8_t>(nsteps++);
+    Kind kind_of(double s) noexcept {
+        const std::size_t slot = step_slot(s);
+        if (((used >> slot) & 1u) != 0) return steps[slot] == s ? Kind(slot) : own;
+        used |= 1u << slot;
+        steps[slot] = s;
+        return Kind(slot);
     }
 };
 
@@ -506,15 +577,18 @@ struct Sums {
 
 template <bool Timed, bool Squared>
 Sums sums_at(const Payments& p, double l) noexcept {
-    std::array<double, Payments::max_steps> factors;
+    std::array<double, step_slots> factors;  // read in the used slots alone
     const double v = std::exp(-l);
-    for (std::size_t i = 0; i < p.nsteps; ++i) factors[i] = factor(p.steps[i], l, v);
+    for (std::uint32_t u = p.used; u != 0; u &= u - 1) {
+        const auto i = static_cast<std::size_t>(std::countr_zero(u));
+        factors[i] = factor(p.steps[i], l, v);
+    }
     double discount = 1.0, time = 0.0;
     Sums out;
     const std::size_t n = p.size;
     for (std::size_t i = 0; i < n; ++i) {
-        const std::uint8_t kind = p.kind[i];
-        discount *= kind != Payments::own ? factors[kind] : factor(p.step[i], l, v);
+        const Payments::Kind kind = p.kind[i];
+        discount *= kind != Payments::own ? factors[static_cast<std::size_t>(kind)] : factor(p.step[i], l, v);
         const double a = p.amount[i] * discount;
         out.price += a;
         if constexpr (Timed || Squared) time += p.step[i];
@@ -611,14 +685,21 @@ double bond_accrued(const BondConventions& c, std::int32_t settle, std::int32_t 
                     double coupon) noexcept {
     return guarded([&] {
         if (!valid_terms(settle, start, maturity, coupon)) return nan_value;
-        Bond bond(c);
         std::int32_t from, to;
-        if (bond.dates_inside(settle, start, maturity, from, to)) {
-            // A coupon period well inside the bond, its own reference period.
-            const double fraction = c.day_count() == DayCount::ActActIcma ? icma_part(from, settle, from, to)
-                                                                          : year_fraction(c.day_count(), from, settle);
+        if (bond_detail::period_inside(c, settle, start, maturity, from, to)) {
+            // A coupon period well inside the bond, its own reference period;
+            // unadjusted, 12 / f months of the same day: f coupons a year.
+            double fraction;
+            if (c.day_count() != DayCount::ActActIcma) {
+                fraction = year_fraction(c.day_count(), from, settle);
+            } else if (c.accrual_adj() == BusDayAdj::Unadjusted) {
+                fraction = static_cast<double>(settle - from) / (static_cast<double>(to - from) * c.frequency());
+            } else {
+                fraction = icma_part(from, settle, from, to);
+            }
             return c.face() * (coupon * fraction);
         }
+        Bond bond(c);
         return bond.make(settle, start, maturity, coupon) ? bond.accrued() : nan_value;
     });
 }

@@ -18,20 +18,6 @@ std::int32_t last_of_month(std::int32_t serial) noexcept {
     return day_of_month(month_day(serial).month, 31, true);
 }
 
-// The month of each 32-day block of the table's days: a serial's month is
-// its block's or one of the next two (no month is shorter than 28 days).
-constexpr std::int64_t table_days = 146462;  // 1899-01-01 to 2300-01-01
-constexpr auto block_months = [] {
-    std::array<std::uint16_t, table_days / 32 + 1> t{};
-    std::size_t m = 0;
-    for (std::size_t b = 0; b < t.size(); ++b) {
-        const std::int64_t first = month_starts[0] + static_cast<std::int64_t>(b) * 32;
-        while (m + 1 < month_starts.size() && month_starts[m + 1] <= first) ++m;
-        t[b] = static_cast<std::uint16_t>(m);
-    }
-    return t;
-}();
-
 }  // namespace
 
 double icma_part_short(std::int32_t lo, std::int32_t hi) noexcept {
@@ -40,14 +26,7 @@ double icma_part_short(std::int32_t lo, std::int32_t hi) noexcept {
     return static_cast<double>(hi - lo) / static_cast<double>(reference);
 }
 
-MonthDay month_day(std::int32_t serial) noexcept {
-    const auto offset = static_cast<std::uint64_t>(std::int64_t{serial} - month_starts[0]);
-    if (offset < static_cast<std::uint64_t>(table_days)) {
-        std::size_t m = block_months[offset >> 5];
-        m += serial >= month_starts[m + 1];
-        m += serial >= month_starts[m + 1];
-        return {table_first_month + static_cast<std::int64_t>(m), static_cast<unsigned>(serial - month_starts[m] + 1)};
-    }
+MonthDay month_day_far(std::int32_t serial) noexcept {
     const civil::Fields f = fields(serial);
     return {f.year * 12 + f.month - 1, f.day};
 }
@@ -63,18 +42,6 @@ bool is_long(StubType s) noexcept { return s == StubType::FrontLong || s == Stub
 
 // ---------------------------------------------------------------- the dates
 
-std::int64_t CouponDates::whole_periods(std::int64_t months) const noexcept {
-    // Constant divisors: a multiplication each.
-    switch (months_) {
-        case 1: return months;
-        case 2: return months / 2;
-        case 3: return months / 3;
-        case 4: return months / 4;
-        case 6: return months / 6;
-        default: return months / 12;
-    }
-}
-
 std::int32_t CouponDates::regular(std::int64_t p) const noexcept {
     return day_of_month(anchor_month_ + dir_ * p * months_, anchor_day_, month_ends_);
 }
@@ -84,33 +51,34 @@ std::int32_t CouponDates::interior(int i) const {
     return at_month(anchor_month_ + dir_ * p * months_);
 }
 
-std::int32_t CouponDates::adjust_slow(std::int32_t d, BusDayAdj rule) const {
+std::int32_t adjust_slow(const BondConventions& c, std::int32_t d, BusDayAdj rule) {
     // Weekends alone: the next business day is a weekday's step away.
-    if (rule == BusDayAdj::Following && c_.weekend_steps() && d < Date::max_serial - 7) {
-        return d + (*c_.weekend_steps())[civil::weekday_of_serial(d)];
+    if (rule == BusDayAdj::Following && c.weekend_steps() && d < Date::max_serial - 7) {
+        return d + (*c.weekend_steps())[civil::weekday_of_serial(d)];
     }
-    if (days_.covers(d)) {
+    const BusinessDays& days = c.days();
+    if (days.covers(d)) {
         std::int64_t s = d;
         switch (rule) {
             case BusDayAdj::Following:
-                s = days_.next(d);
+                s = days.next(d);
                 break;
             case BusDayAdj::Preceding:
-                s = days_.previous(d);
+                s = days.previous(d);
                 break;
             case BusDayAdj::ModFollowing:
-                s = days_.next(d);
+                s = days.next(d);
                 if (s >= Date::min_serial && s <= Date::max_serial &&
                     month_day(static_cast<std::int32_t>(s)).month != month_day(d).month) {
-                    s = days_.previous(d);
+                    s = days.previous(d);
                 }
                 break;
             case BusDayAdj::Unadjusted:
                 break;
         }
-        if (s >= Date::min_serial && s <= Date::max_serial && days_.covers(s)) return static_cast<std::int32_t>(s);
+        if (s >= Date::min_serial && s <= Date::max_serial && days.covers(s)) return static_cast<std::int32_t>(s);
     }
-    return days_.adjust(d, rule);  // the reason, thrown
+    return days.adjust(d, rule);  // the reason, thrown
 }
 
 bool CouponDates::make(std::int32_t start, std::int32_t maturity) {
@@ -183,28 +151,25 @@ bool CouponDates::make(std::int32_t start, std::int32_t maturity) {
     return periods_ >= 1 && first_ < last_;
 }
 
-bool CouponDates::period_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
-                                std::int32_t& to) {
-    if (!c_.short_closures() || c_.end_of_month() || c_.day_count() == DayCount::Thirty360EIsda) return false;
-    front_ = is_front(c_.stub());
-    dir_ = front_ ? -1 : 1;
-    months_ = c_.months();
-    const std::int32_t anchor = front_ ? maturity : start;
-    const std::int32_t limit = front_ ? start : maturity;
+bool period_inside(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
+                   std::int32_t& from, std::int32_t& to) {
+    if (!c.short_closures() || c.end_of_month() || c.day_count() == DayCount::Thirty360EIsda) return false;
+    const bool front = is_front(c.stub());
+    const int dir = front ? -1 : 1, per = c.months();
+    const std::int32_t anchor = front ? maturity : start;
+    const std::int32_t limit = front ? start : maturity;
     // More than a period and a month from the limit (two for a long stub):
     // the stub, and the regular date a long one takes in, lie beyond the period.
-    const std::int64_t margin = ((is_long(c_.stub()) ? 2 : 1) * std::int64_t{months_} + 1) * 31;
-    if ((front_ ? std::int64_t{settle} - limit : std::int64_t{limit} - settle) <= margin) return false;
+    const std::int64_t margin = ((is_long(c.stub()) ? 2 : 1) * std::int64_t{per} + 1) * 31;
+    if ((front ? std::int64_t{settle} - limit : std::int64_t{limit} - settle) <= margin) return false;
     const MonthDay a = month_day(anchor);
-    anchor_month_ = a.month;
-    anchor_day_ = a.day;
-    month_ends_ = eom_business_ = false;
-    const std::int64_t months = dir_ * (month_day(settle).month - anchor_month_);
+    const auto regular = [&](std::int64_t p) { return day_of_month(a.month + dir * p * per, a.day, false); };
+    const std::int64_t months = dir * (month_day(settle).month - a.month);
     if (months < 0) return false;
-    std::int64_t p = whole_periods(months);
-    const bool in_settle_month = p * months_ == months;
+    std::int64_t p = whole_periods(months, per);
+    const bool in_settle_month = p * per == months;
     std::int64_t later, earlier;  // the regular dates' indexes from the anchor
-    if (front_) {
+    if (front) {
         if (in_settle_month && p >= 1 && settle >= regular(p)) --p;
         later = p;
         earlier = p + 1;
@@ -217,11 +182,12 @@ bool CouponDates::period_inside(std::int32_t settle, std::int32_t start, std::in
     const std::int32_t begin = regular(earlier), end = regular(later);
     // Clear of both dates by more than adjustment moves them (at most the
     // longest closure), and of the ex-coupon date before the payment.
-    const std::int64_t reach = c_.longest_closure() + 1;
-    const std::int64_t clear = reach * (1 + std::int64_t{c_.ex_coupon_days()});
+    const std::int64_t reach = c.longest_closure() + 1;
+    const std::int64_t clear = reach * (1 + std::int64_t{c.ex_coupon_days()});
     if (std::int64_t{settle} - begin <= reach || std::int64_t{end} - settle <= clear) return false;
-    from = adjusted(begin, c_.accrual_adj());
-    to = adjusted(end, c_.accrual_adj());
+    const BusinessDays& days = c.days();
+    from = adjusted(c, days, begin, c.accrual_adj());
+    to = adjusted(c, days, end, c.accrual_adj());
     return true;
 }
 

@@ -58,12 +58,57 @@ inline std::int32_t day_of_month(std::int64_t t, unsigned day, bool last) noexce
                                      civil::epoch_serial);
 }
 
+// The weekday (Monday 0) of each month's first day, and the weekday of the
+// first day plus 0 to 36 days: a walk over regular dates reads each date's
+// weekday from two tables.
+inline constexpr auto month_weekdays = [] {
+    std::array<std::uint8_t, table_months> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(civil::weekday_of_serial(month_starts[i]));
+    return t;
+}();
+inline constexpr auto weekday_after = [] {
+    std::array<std::uint8_t, 37> t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(i % 7);
+    return t;
+}();
+
+// day_of_month(table_first_month + i, day, false) for a month i of the
+// table, and its weekday.
+inline std::int32_t day_in_table(std::size_t i, unsigned day, unsigned& weekday) noexcept {
+    const std::int32_t first = month_starts[i];
+    const unsigned d = std::min(day, static_cast<unsigned>(month_starts[i + 1] - first)) - 1;
+    weekday = weekday_after[month_weekdays[i] + d];
+    return first + static_cast<std::int32_t>(d);
+}
+
+// The month of each 32-day block of the table's days: a serial's month is
+// its block's or one of the next two (no month is shorter than 28 days).
+inline constexpr std::int64_t table_days = 146462;  // 1899-01-01 to 2300-01-01
+inline constexpr auto block_months = [] {
+    std::array<std::uint16_t, table_days / 32 + 1> t{};
+    std::size_t m = 0;
+    for (std::size_t b = 0; b < t.size(); ++b) {
+        const std::int64_t first = month_starts[0] + static_cast<std::int64_t>(b) * 32;
+        while (m + 1 < month_starts.size() && month_starts[m + 1] <= first) ++m;
+        t[b] = static_cast<std::uint16_t>(m);
+    }
+    return t;
+}();
+
 // A serial's month (year * 12 + month - 1) and day.
 struct MonthDay {
     std::int64_t month;
     unsigned day;
 };
-MonthDay month_day(std::int32_t serial) noexcept;
+MonthDay month_day_far(std::int32_t serial) noexcept;  // outside the table
+inline MonthDay month_day(std::int32_t serial) noexcept {
+    const auto offset = static_cast<std::uint64_t>(std::int64_t{serial} - month_starts[0]);
+    if (offset >= static_cast<std::uint64_t>(table_days)) return month_day_far(serial);
+    std::size_t m = block_months[offset >> 5];
+    m += serial >= month_starts[m + 1];
+    m += serial >= month_starts[m + 1];
+    return {table_first_month + static_cast<std::int64_t>(m), static_cast<unsigned>(serial - month_starts[m] + 1)};
+}
 
 // ---------------------------------------------------------------- ACT/ACT ICMA
 
@@ -115,18 +160,43 @@ inline double icma_period(std::int32_t days) noexcept {
     return inverse_coupons[months_by_days[static_cast<std::size_t>(days)]];
 }
 
+// ---------------------------------------------------------------- adjustment
+
+std::int32_t adjust_slow(const BondConventions& c, std::int32_t d, BusDayAdj rule);
+// c.days().adjust(d, rule), answered inline for business days (`days` is c.days()).
+inline std::int32_t adjusted(const BondConventions& c, const BusinessDays& days, std::int32_t d, BusDayAdj rule) {
+    if ((rule == BusDayAdj::Unadjusted || days.is_business_day(d)) && days.covers(d)) return d;
+    return adjust_slow(c, d, rule);
+}
+
+// months / per (a coupon period's months), rounded down: constant divisors,
+// a multiplication each.
+inline std::int64_t whole_periods(std::int64_t months, int per) noexcept {
+    switch (per) {
+        case 1: return months;
+        case 2: return months / 2;
+        case 3: return months / 3;
+        case 4: return months / 4;
+        case 6: return months / 6;
+        default: return months / 12;
+    }
+}
+
+// Without a schedule: the accrual period [from, to] around `settle` when it
+// lies well inside the bond (both its dates regular dates between the ends,
+// no adjustment, payment or ex-coupon date near the settlement date, no
+// end-of-month rule). False when it does not: then CouponDates answers.
+bool period_inside(const BondConventions& c, std::int32_t settle, std::int32_t start, std::int32_t maturity,
+                   std::int32_t& from, std::int32_t& to);
+
+// ---------------------------------------------------------------- the dates
+
 class CouponDates {
 public:
     explicit CouponDates(const BondConventions& c) noexcept : c_(c), days_(c.days()) {}
 
     // Error for a date outside the calendar's range.
     bool make(std::int32_t start, std::int32_t maturity);
-    // Without make(): the accrual period around `settle` when it lies well
-    // inside the bond (both its dates regular dates between the ends, no
-    // adjustment, payment or ex-coupon date near the settlement date, no
-    // end-of-month rule). False when it does not: then make() answers.
-    bool period_inside(std::int32_t settle, std::int32_t start, std::int32_t maturity, std::int32_t& from,
-                       std::int32_t& to);
 
     int periods() const noexcept { return periods_; }
     // The adjusted accrual date j, 0 <= j <= periods().
@@ -159,11 +229,7 @@ public:
     // The payment date of coupon j (1 <= j <= periods()).
     std::int32_t payment(int j) const { return pay(accrual(j)); }
     std::int32_t pay(std::int32_t accrual_date) const { return adjusted(accrual_date, c_.payment_adj()); }
-    // days().adjust(d, rule), answered inline for business days.
-    std::int32_t adjusted(std::int32_t d, BusDayAdj rule) const {
-        if ((rule == BusDayAdj::Unadjusted || days_.is_business_day(d)) && days_.covers(d)) return d;
-        return adjust_slow(d, rule);
-    }
+    std::int32_t adjusted(std::int32_t d, BusDayAdj rule) const { return bond_detail::adjusted(c_, days_, d, rule); }
     // The first coupon (1 to periods()) paid after `settle`, or periods() + 1.
     int next_payment(std::int32_t settle) const;
 
@@ -192,6 +258,7 @@ public:
         return !eom_business_ && !month_ends_ && c_.accrual_adj() == BusDayAdj::Unadjusted && !days_.has_range();
     }
     std::int32_t plain_at_month(std::int64_t t) const { return day_of_month(t, anchor_day_, false); }
+    unsigned anchor_day() const noexcept { return anchor_day_; }
     // The adjusted regular date of month t.
     std::int32_t at_month(std::int64_t t) const {
         return adjusted(day_of_month(t, eom_business_ ? 31 : anchor_day_, month_ends_ || eom_business_),
@@ -199,9 +266,8 @@ public:
     }
 
 private:
-    std::int32_t adjust_slow(std::int32_t d, BusDayAdj rule) const;
     bool materialise(std::int32_t start, std::int32_t maturity);
-    std::int64_t whole_periods(std::int64_t months) const noexcept;  // months / months_, rounded down
+    std::int64_t whole_periods(std::int64_t months) const noexcept { return bond_detail::whole_periods(months, months_); }
 
     const BondConventions& c_;
     const BusinessDays& days_;
