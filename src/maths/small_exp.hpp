@@ -9,9 +9,15 @@
 
 namespace quill {
 
+// std::exp, out of the callers' loops: they call it rarely, and a call inline
+// makes them keep their sums in memory.
+[[gnu::noinline, gnu::cold]] inline double far_exp(double x) noexcept { return std::exp(x); }
+
 inline double small_exp(double x) noexcept {
-    if (std::abs(x) <= 0x1p-10) return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
-    return std::exp(x);
+    if (std::abs(x) <= 0x1p-10) [[likely]] {
+        return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
+    }
+    return far_exp(x);
 }
 
 inline double near_exp(double x) noexcept {

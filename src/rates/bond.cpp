@@ -13,6 +13,7 @@
 #include "core/errors.hpp"
 #include "core/float_text.hpp"
 #include "datetime/date.hpp"
+#include "maths/small_exp.hpp"
 #include "mkt_data/yield_curve.hpp"
 #include "rates/coupon_dates.hpp"
 
@@ -138,10 +139,6 @@ struct Flow {
     std::int32_t date;
 };
 
-// std::exp, out of the loops' way: they call it rarely, and a call inline
-// makes them keep their sums in memory.
-[[gnu::noinline, gnu::cold]] double far_exp(double x) noexcept { return std::exp(x); }
-
 // (1 + y/f)^-step at log(1 + y/f) = l, given v = (1 + y/f)^-1. Steps are
 // mostly a whole period give or take a few days: v times a factor near one,
 // whose exponential a short series gives to the last digit.
@@ -152,14 +149,6 @@ inline double factor(double step, double l, double v) noexcept {
         return v * (1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120))))));
     }
     return far_exp(-step * l);
-}
-
-// exp(x), by the short series where x is that small.
-inline double small_exp(double x) noexcept {
-    if (std::abs(x) <= 0x1p-10) [[likely]] {
-        return 1.0 + x * (1.0 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x * (1.0 / 120)))));
-    }
-    return far_exp(x);
 }
 
 // Steps take few values (whole periods, a few day counts): their factors are
