@@ -165,8 +165,10 @@ void run_chunks(std::int64_t n, std::int64_t grain, void (*fn)(void*, std::int64
         fn(ctx, 0, n);
         return;
     }
-    // A few chunks per thread even out threads that start late.
-    const std::int64_t wanted_chunks = std::min<std::int64_t>(n / grain, 4 * static_cast<std::int64_t>(threads));
+    // Many chunks per thread even out threads that start late or run slower
+    // (a virtual core shared with another): the last chunk taken is all the
+    // others may wait for.
+    const std::int64_t wanted_chunks = std::min<std::int64_t>(n / grain, 16 * static_cast<std::int64_t>(threads));
     Job job;
     job.fn = fn;
     job.ctx = ctx;
