@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -86,6 +87,8 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
                 if (!make_legs(conv, spot_, end, legs)) {
                     throw Error("It has no period: its ends adjust to one day, " + text(legs.scratch.front()));
                 }
+                terms.floating.reserve(legs.floating.size());
+                terms.fixed.reserve(legs.fixed.size());
                 for (const SwapPeriod& p : legs.floating) terms.floating.push_back({p.start, p.end, p.pay});
                 for (const SwapPeriod& p : legs.fixed) terms.fixed.emplace_back(p.pay, p.year_fraction);
                 in.last = std::max(legs.floating.back().pay, legs.fixed.back().pay);
@@ -130,41 +133,60 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
         node_times_.push_back(time(d));
         node_days_.push_back(Date::from_serial(d));
     }
-    // Every date once: (date, slot) pairs sorted by date, each slot then
-    // given its date's point.
+    // Every date once, in order, each its point: a bit per day from the
+    // first date to the last, a date's point the count of bits before its own.
     const auto sorted = [&](std::size_t k) { return order[k - 1]; };
-    std::vector<std::pair<std::int32_t, std::uint32_t*>> slots;
+    std::int32_t first = std::numeric_limits<std::int32_t>::max();
+    for (const RawTerms& t : raw) {
+        for (const auto& f : t.floating) first = std::min({first, f[0], f[1], f[2]});
+        for (const auto& f : t.fixed) first = std::min(first, f.first);
+    }
+    const std::int32_t last = node_dates_.back();  // no term is paid after the last node
+    const auto offset = [&](std::int32_t d) { return static_cast<std::size_t>(std::int64_t{d} - first); };
+    std::vector<std::uint64_t> days_used(offset(last) / 64 + 1, 0);
+    const auto use = [&](std::int32_t d) { days_used[offset(d) >> 6] |= std::uint64_t{1} << (offset(d) & 63); };
+    for (const RawTerms& t : raw) {
+        for (const auto& f : t.floating) {
+            use(f[0]);
+            use(f[1]);
+            use(f[2]);
+        }
+        for (const auto& f : t.fixed) use(f.first);
+    }
+    std::vector<std::uint32_t> before(days_used.size());  // points in the words before
+    std::uint32_t count = 0;
+    for (std::size_t w = 0; w < days_used.size(); ++w) {
+        before[w] = count;
+        count += static_cast<std::uint32_t>(std::popcount(days_used[w]));
+    }
+    points_.reserve(count);
+    std::vector<std::size_t> per_node(n + 1, 0);
+    for (std::size_t w = 0; w < days_used.size(); ++w) {
+        for (std::uint64_t bits = days_used[w]; bits != 0; bits &= bits - 1) {
+            const auto d = static_cast<std::int32_t>(std::int64_t{first} + static_cast<std::int64_t>(64 * w) +
+                                                     std::countr_zero(bits));
+            points_.push_back(locate(node_times_, time(d)));
+            ++per_node[points_.back().hi()];
+        }
+    }
+    settled_by_.resize(n + 1);
+    for (std::size_t k = 0; k <= n; ++k) settled_by_[k].reserve(per_node[k]);
+    for (std::size_t i = 0; i < points_.size(); ++i) settled_by_[points_[i].hi()].push_back(static_cast<std::uint32_t>(i));
+    const auto point = [&](std::int32_t d) {
+        const std::size_t o = offset(d);
+        const std::uint64_t below = (std::uint64_t{1} << (o & 63)) - 1;
+        return before[o >> 6] + static_cast<std::uint32_t>(std::popcount(days_used[o >> 6] & below));
+    };
     instruments_.reserve(n);
     node_of_quote_.resize(n);
     for (std::size_t k = 1; k <= n; ++k) {
         Instrument& in = instruments_.emplace_back(std::move(made[sorted(k)]));
         const RawTerms& t = raw[sorted(k)];
         node_of_quote_[in.quote] = k;
-        in.floating.resize(t.floating.size());
-        in.fixed.resize(t.fixed.size());
-    }
-    for (std::size_t k = 1; k <= n; ++k) {
-        Instrument& in = instruments_[k - 1];
-        const RawTerms& t = raw[sorted(k)];
-        for (std::size_t j = 0; j < t.floating.size(); ++j) {
-            slots.emplace_back(t.floating[j][0], &in.floating[j].start);
-            slots.emplace_back(t.floating[j][1], &in.floating[j].end);
-            slots.emplace_back(t.floating[j][2], &in.floating[j].pay);
-        }
-        for (std::size_t j = 0; j < t.fixed.size(); ++j) {
-            slots.emplace_back(t.fixed[j].first, &in.fixed[j].pay);
-            in.fixed[j].year_fraction = t.fixed[j].second;
-        }
-    }
-    std::sort(slots.begin(), slots.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    settled_by_.resize(n + 1);
-    for (std::size_t i = 0; i < slots.size(); ++i) {
-        if (i == 0 || slots[i].first != slots[i - 1].first) {
-            points_.push_back(locate(node_times_, time(slots[i].first)));
-            settled_by_[points_.back().hi()].push_back(static_cast<std::uint32_t>(points_.size() - 1));
-        }
-        *slots[i].second = static_cast<std::uint32_t>(points_.size() - 1);
+        in.floating.reserve(t.floating.size());
+        for (const auto& f : t.floating) in.floating.push_back({point(f[0]), point(f[1]), point(f[2])});
+        in.fixed.reserve(t.fixed.size());
+        for (const auto& f : t.fixed) in.fixed.push_back({point(f.first), f.second});
     }
     // What moves with each node: the terms paid on its segment (the last
     // ones) and their points there.
@@ -175,6 +197,7 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
         const auto on_own = [&](std::uint32_t p) { return points_[p].hi() == k; };
         while (in.floating_moving < in.floating.size() && !on_own(in.floating[in.floating_moving].pay)) ++in.floating_moving;
         while (in.fixed_moving < in.fixed.size() && !on_own(in.fixed[in.fixed_moving].pay)) ++in.fixed_moving;
+        in.moving.reserve(3 * (in.floating.size() - in.floating_moving) + in.fixed.size() - in.fixed_moving);
         for (std::size_t j = in.floating_moving; j < in.floating.size(); ++j) {
             for (const std::uint32_t p : {in.floating[j].start, in.floating[j].end, in.floating[j].pay}) {
                 if (on_own(p)) in.moving.push_back(p);
@@ -192,6 +215,8 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
             if (at == in.earlier.end()) at = in.earlier.insert(at, p);
             return static_cast<std::uint32_t>(in.moving.size() + static_cast<std::size_t>(at - in.earlier.begin()));
         };
+        in.floating_slots.reserve(in.floating.size() - in.floating_moving);
+        in.fixed_slots.reserve(in.fixed.size() - in.fixed_moving);
         for (std::size_t j = in.floating_moving; j < in.floating.size(); ++j) {
             const FloatTerm& t = in.floating[j];
             in.floating_slots.push_back({slot(t.start), slot(t.end), slot(t.pay)});
@@ -205,11 +230,13 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
         if (in.moving.empty() || !on_node(in.moving.back())) {
             fail("Curve bootstrap: " + name_of(in) + " does not end on its node");
         }
+        in.weights.reserve(in.moving.size());
         for (const std::uint32_t p : in.moving) {
             in.weights.push_back(on_node(p) ? 1.0 : points_[p].w);
         }
         max_slots_ = std::max(max_slots_, in.moving.size() + in.earlier.size());
         std::vector<std::uint32_t> rest;
+        rest.reserve(settled_by_[k].size() - in.moving.size());
         for (const std::uint32_t p : settled_by_[k]) {
             if (!std::binary_search(in.moving.begin(), in.moving.end(), p)) rest.push_back(p);
         }
