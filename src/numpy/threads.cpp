@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -35,6 +36,15 @@ long test_thread_starts() noexcept {
     return *end == '\0' && k >= 0 ? k : -1;
 }
 
+// A spinning thread's breath: lets the other thread of a shared core run.
+inline void pause() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
 struct Job {
     void (*fn)(void*, std::int64_t, std::int64_t);
     void* ctx;
@@ -57,6 +67,7 @@ struct Pool {
     std::condition_variable finished;
     Job* job = nullptr;
     std::uint64_t generation = 0;
+    std::atomic<std::uint64_t> posted{0};  // generation, for workers looking without the lock
     int workers = 0;
     int active = 0;  // workers inside the current job
     long starts_left = test_thread_starts();
@@ -96,6 +107,18 @@ struct Pool {
         std::uint64_t seen = 0;
         std::unique_lock lock(m);
         for (;;) {
+            if (generation == seen) {
+                // Awake a moment before sleeping: a loop called again soon
+                // (the next statement, the next call in a Python loop) finds
+                // this thread running, not a sleeping core the system (or a
+                // virtual machine's host) must first wake.
+                lock.unlock();
+                const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+                while (posted.load(std::memory_order_acquire) == seen && std::chrono::steady_clock::now() < until) {
+                    pause();
+                }
+                lock.lock();
+            }
             wake.wait(lock, [&] { return generation != seen; });
             seen = generation;
             Job* current = job;
@@ -115,6 +138,7 @@ struct Pool {
             std::lock_guard lock(m);
             job = &j;
             ++generation;
+            posted.store(generation, std::memory_order_release);
         }
         wake.notify_all();
         take(j);
