@@ -516,6 +516,7 @@ SUCCESS.update({
 
 ERRORS.update({
     "swap conventions part": lambda: qn.SwapConventions(fixed_tenor="1B"),
+    "swap conventions day count": lambda: qn.SwapConventions(float_day_count="ACT/ACT"),
     "swap maturity tenor": lambda: qn.swap_npv(SOFR, SOFR_CURVE, SWAP_STARTS[:2], SWAP_BAD_ENDS, 0.04, 0),
     "swap curve argument": lambda: qn.swap_par_rate(SOFR, SOFR, SWAP_STARTS, "1Y"),
     "bootstrap with no curve": lambda: qn.bootstrap(SOFR, q.Date(2025, 3, 14), SWAP_TENORS, SWAP_ROWS[2]),

@@ -72,15 +72,18 @@ def test_conventions_defaults_repr_equality_and_pickling():
 
 
 @pytest.mark.parametrize("kwargs, exc, message", [
-    (dict(fixed_tenor="1B"), ValueError, "Fixed-leg tenor (1B) cannot be in business days; use D, W, M or Y"),
-    (dict(float_tenor="0M"), ValueError, "Floating-leg tenor (0M) must be positive"),
-    (dict(spot_lag=-1), ValueError, "Spot lag (-1) must be 0 or more business days"),
-    (dict(payment_lag=-2), ValueError, "Payment lag (-2) must be 0 or more business days"),
-    (dict(fixed_tenor="1Q"), ValueError, "Invalid tenor unit (Q), can only have D, B, W, M, Y"),
+    (dict(fixed_tenor="1B"), ValueError,
+     "argument 'fixed_tenor': Fixed-leg tenor (1B) cannot be in business days; use D, W, M or Y"),
+    (dict(float_tenor="0M"), ValueError, "argument 'float_tenor': Floating-leg tenor (0M) must be positive"),
+    (dict(spot_lag=-1), ValueError, "argument 'spot_lag': Spot lag (-1) must be 0 or more business days"),
+    (dict(payment_lag=-2), ValueError, "argument 'payment_lag': Payment lag (-2) must be 0 or more business days"),
+    (dict(fixed_tenor="1Q"), ValueError, "argument 'fixed_tenor': Invalid tenor unit (Q), can only have D, B, W, M, Y"),
     (dict(fixed_day_count="ACT/ACT"), ValueError,
+     "argument 'fixed_day_count': "
      'Unknown day count (ACT/ACT); use "ACT/365F", "ACT/360", "30/360", "30E/360", "30E/360 ISDA", '
      '"ACT/ACT ISDA" or "ACT/ACT ICMA"'),
     (dict(float_day_count=q.DayCounter.Thirty360), ValueError,
+     "argument 'float_day_count': "
      'DayCounter.Thirty360 does not say which 30/360 convention; name it: "30/360" (US bond basis), "30E/360" '
      'or "30E/360 ISDA"'),
     (dict(float_day_count=360), TypeError, "argument 'float_day_count': 'int' object is not a DayCounter or a "

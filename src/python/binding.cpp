@@ -76,9 +76,10 @@ void cannot_convert(PyObject* o, std::string_view target) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
 }
 
-void argument_error(std::string_view name) {
+void argument_error(std::string_view name, bool value_errors) {
     PyObject* exc = PyErr_GetRaisedException();
-    if (exc == nullptr || !Py_IS_TYPE(exc, reinterpret_cast<PyTypeObject*>(PyExc_TypeError))) {
+    const auto is = [&](PyObject* type) { return Py_IS_TYPE(exc, reinterpret_cast<PyTypeObject*>(type)); };
+    if (exc == nullptr || !(is(PyExc_TypeError) || (value_errors && is(PyExc_ValueError)))) {
         PyErr_SetRaisedException(exc);
         return;
     }
@@ -95,8 +96,8 @@ void argument_error(std::string_view name) {
         Py_DECREF(exc);
         return;
     }
-    // A TypeError that CPython's conversion has just made is ours alone (no other
-    // reference, no traceback): reword it in place rather than build a second one.
+    // An error that CPython's conversion or a loader has just made is ours alone (no
+    // other reference, no traceback): reword it in place rather than build a second one.
     // One raised by user code may be held elsewhere, so it is left untouched.
     PyObject* traceback = PyException_GetTraceback(exc);
     PyObject* args = Py_REFCNT(exc) == 1 && traceback == nullptr ? PyTuple_Pack(1, message) : nullptr;
@@ -106,8 +107,11 @@ void argument_error(std::string_view name) {
         Py_DECREF(args);
         PyErr_SetRaisedException(exc);
     } else {
+        PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(exc));
+        Py_INCREF(type);
         Py_DECREF(exc);
-        PyErr_SetObject(PyExc_TypeError, message);
+        PyErr_SetObject(type, message);
+        Py_DECREF(type);
     }
     Py_DECREF(message);
 }

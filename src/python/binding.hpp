@@ -57,8 +57,21 @@ PyObject* import_once(ModuleHome& home, PyModuleDef& def, bool (*prepare)(), boo
 void adopt_failure_type(PyObject* type);
 // TypeError "'<qualname of type(o)>' object cannot be converted to '<target>'".
 void cannot_convert(PyObject* o, std::string_view target);
-// Prefixes an exact TypeError with "argument '<name>': "; leaves others alone.
-void argument_error(std::string_view name);
+// Prefixes an exact TypeError with "argument '<name>': " (and an exact
+// ValueError, with `value_errors`); leaves others alone.
+void argument_error(std::string_view name, bool value_errors = false);
+
+// An argument type whose loader's ValueErrors (a part refused for its value,
+// not its type) are named like its TypeErrors declares
+// `static constexpr bool names_value_errors = true`.
+template <class A>
+constexpr bool value_errors_named() {
+    if constexpr (requires { A::names_value_errors; }) {
+        return A::names_value_errors;
+    } else {
+        return false;
+    }
+}
 
 // ---------------------------------------------------------------- binding
 
@@ -262,6 +275,7 @@ struct Arg<std::optional<T>> {
     Arg<T> inner;
     bool present = false;
     static constexpr bool may_be_absent = true;
+    static constexpr bool names_value_errors = value_errors_named<Arg<T>>();
     bool load(PyObject* o) {
         if (o == Py_None) return true;
         present = true;
@@ -275,6 +289,7 @@ struct Arg<Defaulted<T>> {
     Arg<T> inner;
     bool present = false;
     static constexpr bool may_be_absent = true;
+    static constexpr bool names_value_errors = value_errors_named<Arg<T>>();
     bool load(PyObject* o) {
         present = true;
         return inner.load(o);
@@ -428,7 +443,7 @@ struct Invoke<S, F, std::tuple<P...>> {
             PyObject* o = slots[I];
             if (o == nullptr) return true;  // not given; only parameters with defaults get here
             if (a.load(o)) return true;
-            argument_error(S.params[I]);
+            argument_error(S.params[I], value_errors_named<Arg<A>>());
             return false;
         }
     }

@@ -10,18 +10,18 @@
 
 namespace quill {
 
-namespace {
-
-void check_tenor(const Tenor& t, const char* field) {
+void check_swap_tenor(const Tenor& t, const char* field) {
     if (t.unit == TenorUnit::B) {
         throw Error(std::string(field) + " (" + t.to_string() + ") cannot be in business days; use D, W, M or Y");
     }
     if (t.count <= 0) throw Error(std::string(field) + " (" + t.to_string() + ") must be positive");
 }
 
-void check_lag(std::int32_t lag, const char* field) {
+void check_swap_lag(std::int32_t lag, const char* field) {
     if (lag < 0) throw Error(std::string(field) + " (" + std::to_string(lag) + ") must be 0 or more business days");
 }
+
+namespace {
 
 // `serial` plus `months`, the day clamped to the target month.
 std::int32_t add_months(std::int32_t serial, std::int64_t months) {
@@ -142,10 +142,10 @@ SwapConventions SwapConventions::make(Tenor fixed_tenor, DayCount fixed_day_coun
                                       DayCount float_day_count, BusinessCalendar cal, BusDayAdj bus_day_adj,
                                       StubType stub_type, bool end_of_month, std::int32_t spot_lag,
                                       std::int32_t payment_lag) {
-    check_tenor(fixed_tenor, "Fixed-leg tenor");
-    check_tenor(float_tenor, "Floating-leg tenor");
-    check_lag(spot_lag, "Spot lag");
-    check_lag(payment_lag, "Payment lag");
+    check_swap_tenor(fixed_tenor, "Fixed-leg tenor");
+    check_swap_tenor(float_tenor, "Floating-leg tenor");
+    check_swap_lag(spot_lag, "Spot lag");
+    check_swap_lag(payment_lag, "Payment lag");
     return {fixed_tenor, fixed_day_count, float_tenor, float_day_count, std::move(cal), bus_day_adj,
             stub_type,   end_of_month,    spot_lag,    payment_lag};
 }

@@ -56,6 +56,11 @@ struct SwapConventions {
     std::size_t hash() const noexcept;
 };
 
+// make()'s checks of one part, the Error naming it by `field` ("Fixed-leg
+// tenor", "Spot lag"): for callers that name the argument it came from.
+void check_swap_tenor(const Tenor& t, const char* field);
+void check_swap_lag(std::int32_t lag, const char* field);
+
 // `date` moved by `tenor` as the market's calendars move dates: days and
 // weeks in calendar days, months and years with the day clamped to the
 // month's length (or, with `end_of_month` and a month-end `date`, onto the

@@ -12,6 +12,7 @@
 #include "datetime/day_count_np.hpp"
 #include "datetime/day_counter.hpp"
 #include "mkt_data/yield_curve.hpp"
+#include "numpy/errors.hpp"
 #include "numpy/twins.hpp"
 #include "core/float_text.hpp"
 #include "numpy/wrapper.hpp"
@@ -78,6 +79,7 @@ struct PartArg {
         }
     }
     A get() const { return v; }
+    static constexpr bool names_value_errors = true;
 };
 
 template <>
@@ -112,10 +114,24 @@ SwapConventions construct(Defaulted<TenorArg> fixed_tenor, Defaulted<DayCountArg
                           Defaulted<StubType> stub_type, Defaulted<bool> end_of_month, Defaulted<std::int32_t> spot_lag,
                           Defaulted<std::int32_t> payment_lag) {
     const Tenor year{1, TenorUnit::Y};
+    const Tenor fixed = fixed_tenor.value ? fixed_tenor.value->value : year;
+    const Tenor floating = float_tenor.value ? float_tenor.value->value : year;
+    // Each part's refusal names its argument.
+    const auto named = [](const char* name, auto check) {
+        try {
+            check();
+        } catch (const Error& e) {
+            throw Error(np::message::argument(name, e.message()));
+        }
+    };
+    named("fixed_tenor", [&] { check_swap_tenor(fixed, "Fixed-leg tenor"); });
+    named("float_tenor", [&] { check_swap_tenor(floating, "Floating-leg tenor"); });
+    named("spot_lag", [&] { check_swap_lag(spot_lag.value.value_or(2), "Spot lag"); });
+    named("payment_lag", [&] { check_swap_lag(payment_lag.value.value_or(0), "Payment lag"); });
     return SwapConventions::make(
-        fixed_tenor.value ? fixed_tenor.value->value : year,
+        fixed,
         fixed_day_count.value ? fixed_day_count.value->value : DayCount::Act360,
-        float_tenor.value ? float_tenor.value->value : year,
+        floating,
         float_day_count.value ? float_day_count.value->value : DayCount::Act360,
         cal && cal->value ? *cal->value : weekends(), bus_day_adj.value.value_or(BusDayAdj::ModFollowing),
         stub_type.value.value_or(StubType::FrontShort), end_of_month.value.value_or(false), spot_lag.value.value_or(2),
