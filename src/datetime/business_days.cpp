@@ -288,11 +288,9 @@ std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* 
     const std::int64_t hi = has_range() ? last_covered_ : Date::max_serial;
     // Bounds on the day numbers themselves: no sum with `offset` can overflow.
     const std::int64_t lo_day = lo - offset, hi_day = hi - offset;
-    if (span_ == 0 && mask_ != 0) {
-        // No day differs from its weekday's rule: the week's tables alone.
-        std::uint8_t ahead[7], back[7];
-        std::copy(ahead_, ahead_ + 7, ahead);
-        std::copy(back_, back_ + 7, back);
+    // One loop over the days, given the next and the previous business day
+    // of a serial.
+    const auto run = [&](auto next_of, auto previous_of) -> std::int64_t {
         for (std::int64_t i = 0; i < n; ++i) {
             const std::int64_t d = in[i];
             if (d == skip) {
@@ -301,46 +299,33 @@ std::int64_t BusinessDays::adjust_days_as(const std::int64_t* in, std::int64_t* 
             }
             if (d < lo_day || d > hi_day) return i;
             const std::int64_t serial = d + offset;
-            const unsigned w = weekday(serial);
             std::int64_t s;
             if constexpr (R == BusDayAdj::Unadjusted) {
                 s = serial;
             } else if constexpr (R == BusDayAdj::Following) {
-                s = serial + ahead[w];
+                s = next_of(serial);
             } else if constexpr (R == BusDayAdj::Preceding) {
-                s = serial - back[w];
+                s = previous_of(serial);
             } else {
-                s = serial + ahead[w];
-                if (s - serial > days_to_month_end(serial)) s = serial - back[w];
+                s = next_of(serial);
+                if (s - serial > days_to_month_end(serial)) s = previous_of(serial);
             }
             if (s < lo || s > hi) return i;
             out[i] = s - offset;
         }
         return n;
+    };
+    if (span_ == 0 && mask_ != 0) {
+        // No day differs from its weekday's rule: the week's tables alone,
+        // copied so that the loop keeps them at hand.
+        std::uint8_t ahead[7], back[7];
+        std::copy(ahead_, ahead_ + 7, ahead);
+        std::copy(back_, back_ + 7, back);
+        return run([&](std::int64_t serial) { return serial + ahead[weekday(serial)]; },
+                   [&](std::int64_t serial) { return serial - back[weekday(serial)]; });
     }
-    for (std::int64_t i = 0; i < n; ++i) {
-        const std::int64_t d = in[i];
-        if (d == skip) {
-            out[i] = d;
-            continue;
-        }
-        if (d < lo_day || d > hi_day) return i;
-        const std::int64_t serial = d + offset;
-        std::int64_t s;
-        if constexpr (R == BusDayAdj::Unadjusted) {
-            s = serial;
-        } else if constexpr (R == BusDayAdj::Following) {
-            s = next(serial);
-        } else if constexpr (R == BusDayAdj::Preceding) {
-            s = previous(serial);
-        } else {
-            s = next(serial);
-            if (s - serial > days_to_month_end(serial)) s = previous(serial);
-        }
-        if (s < lo || s > hi) return i;
-        out[i] = s - offset;
-    }
-    return n;
+    return run([&](std::int64_t serial) { return next(serial); },
+               [&](std::int64_t serial) { return previous(serial); });
 }
 
 std::int64_t BusinessDays::adjust_days(const std::int64_t* in, std::int64_t* out, std::int64_t n,
