@@ -35,9 +35,9 @@ struct RawTerms {
 }  // namespace
 
 struct CurveBootstrap::Work {
-    std::vector<double> y;     // node factors, y[0] = 1
-    std::vector<double> p;     // per point: its factor (final once its node is solved)
-    std::vector<double> grad;  // dF/dy per node (gradient only)
+    double* y;     // node factors, y[0] = 1
+    double* p;     // per point: its factor (final once its node is solved)
+    double* grad;  // dF/dy per node, zeros to add to (gradient only)
 };
 
 std::string CurveBootstrap::name_of(const Instrument& in) {
@@ -245,13 +245,12 @@ CurveBootstrap::CurveBootstrap(const SwapConventions& conv, std::int32_t curve_d
 }
 
 void CurveBootstrap::gradient(const Instrument& in, double quote, Work& w) const {
-    const std::vector<double>& p = w.p;
-    std::fill(w.grad.begin(), w.grad.end(), 0.0);
+    const double* p = w.p;
     // dF/dP(d) spread over the nodes P(d) is made of.
     const auto add = [&](std::uint32_t i, double coefficient) {
         const CurvePoint& pt = points_[i];
         double d_lo, d_hi;
-        derivatives(pt, w.y.data(), p[i], interp_type_, d_lo, d_hi);
+        derivatives(pt, w.y, p[i], interp_type_, d_lo, d_hi);
         w.grad[pt.lo] += coefficient * d_lo;
         if (pt.kind != CurvePoint::Kind::node) w.grad[pt.lo + 1] += coefficient * d_hi;
     };
@@ -282,13 +281,13 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
                         float_text(quotes[k]) + ") is not finite");
         }
     }
-    Work w;
-    w.y.assign(n + 1, 1.0);
-    w.p.assign(points_.size(), 0.0);
-    // Per slot of the instrument being solved: its factor and first two
-    // derivatives in u; per moving point, exp(w (u - u0)) (the node: exp(u)).
-    std::vector<double> scratch(4 * max_slots_ + n + 1, 0.0);
-    double* const value = scratch.data();
+    // One allocation: the node factors, the points' factors, per slot of the
+    // instrument being solved its factor and first two derivatives in u, per
+    // moving point exp(w (u - u0)), and the nodes' logarithms.
+    std::vector<double> scratch(n + 1 + points_.size() + 4 * max_slots_ + n + 1, 0.0);
+    Work w{scratch.data(), scratch.data() + n + 1, nullptr};
+    std::fill(w.y, w.y + n + 1, 1.0);
+    double* const value = w.p + points_.size();
     double* const d1 = value + max_slots_;
     double* const d2 = d1 + max_slots_;
     double* const growth = d2 + max_slots_;
@@ -298,7 +297,7 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
     // (Geometric), the interpolator's y[lo] (y[hi] / y[lo])^w but for rounding.
     const auto settled = [&](std::uint32_t i) {
         const CurvePoint& pt = points_[i];
-        if (pt.kind == CurvePoint::Kind::node || linear) return evaluate(pt, w.y.data(), interp_type_);
+        if (pt.kind == CurvePoint::Kind::node || linear) return evaluate(pt, w.y, interp_type_);
         return w.y[pt.lo] * std::exp(pt.w * (logs[pt.lo + 1] - logs[pt.lo]));
     };
     for (const std::uint32_t i : settled_rest_[0]) w.p[i] = settled(i);
@@ -306,7 +305,6 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
     if (jacobian != nullptr) {
         rows.assign(n * (n + 1), 0.0);
         d_quote.assign(n, 0.0);
-        w.grad.assign(n + 1, 0.0);
     }
     for (std::size_t k = 1; k <= n; ++k) {
         const Instrument& in = instruments_[k - 1];
@@ -464,8 +462,8 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
             for (const std::uint32_t i : settled_rest_[k]) w.p[i] = settled(i);
         }
         if (jacobian != nullptr) {
+            w.grad = rows.data() + (k - 1) * (n + 1);
             gradient(in, q, w);
-            std::copy(w.grad.begin(), w.grad.end(), rows.begin() + static_cast<std::ptrdiff_t>((k - 1) * (n + 1)));
             if (in.deposit) {
                 d_quote[k - 1] = w.p[in.fixed[0].pay] * in.fixed[0].year_fraction;
             } else {
@@ -475,7 +473,7 @@ void CurveBootstrap::solve(const double* quotes, double* dfs, double* jacobian) 
             }
         }
     }
-    std::copy(w.y.begin(), w.y.end(), dfs);
+    std::copy(w.y, w.y + n + 1, dfs);
     if (jacobian == nullptr) return;
     // F(y(q), q) = 0 with dF/dy lower triangular: for each quote, forward
     // substitution down the nodes from its own.

@@ -93,7 +93,7 @@ private:
     struct Work;
 
     static std::string name_of(const Instrument& in);
-    // dF/dy at the solution (into w.grad).
+    // dF/dy at the solution, added into w.grad (zeros).
     void gradient(const Instrument& in, double quote, Work& w) const;
     [[noreturn]] void no_curve(const Instrument& in, double quote) const;
 
