@@ -102,6 +102,27 @@ def test_curves_price_their_quotes_back(interp, day_counter):
     assert np.max(np.abs(implied - deposits[1])) < 1e-12
 
 
+# New plans on trade dates around month ends, a year end and holidays: each
+# lays its instruments' dates out afresh, deposits among the swaps.
+@pytest.mark.parametrize("preset", PRESETS)
+def test_plans_on_many_trade_dates_price_their_quotes_back(preset):
+    conv = qn.SwapConventions.preset(preset)
+    deposits = (["1W", "1M", "3M"], [0.0401, 0.0405, 0.0410])
+    tenors, rates = TENORS[4:], 0.039 + 0.0004 * np.arange(11)
+    busdays = conv.cal.to_busdaycalendar()
+    for trade in np.concatenate([np.arange("2024-12-20", "2025-01-06", dtype="M8[D]"),
+                                 np.arange("2025-02-25", "2025-03-04", dtype="M8[D]"),
+                                 np.arange("2028-02-26", "2028-03-02", dtype="M8[D]")]):
+        curve = qn.bootstrap(conv, trade, tenors, rates, deposits=deposits)
+        spot = spot_of(conv, trade)
+        assert np.max(np.abs(qn.swap_par_rate(conv, curve, spot, tenors) - rates)) < 1e-12, trade
+        ends = np.busday_offset(qn.add_tenor(spot, np.array(deposits[0])), 0, roll="modifiedfollowing",
+                                busdaycal=busdays)
+        basis = 365.0 if conv.float_day_count == "ACT/365F" else 360.0
+        implied = (qn.get_fwd_df(curve, ends, spot) - 1.0) / ((ends - spot).astype(int) / basis)
+        assert np.max(np.abs(implied - deposits[1])) < 1e-12, trade
+
+
 # Steep, inverted and deeply negative curves: long first Newton steps on the
 # long segments, before the short ones the series takes.
 @pytest.mark.parametrize("interp", [q.InterpType.Geometric, q.InterpType.Linear])
